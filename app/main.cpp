@@ -1,0 +1,14 @@
+#include "Form1.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // A window that is loaded keeps the program running, shown or not.
+    app.setQuitOnLastWindowClosed(false);
+    QObject::connect(&tova::FormRegistry::instance(), &tova::FormRegistry::allUnloaded, &app,
+                     &QApplication::quit, Qt::QueuedConnection);
+    tova::DefaultForm<tova::Form1>::Show();
+    return app.exec();
+}

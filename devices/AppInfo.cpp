@@ -1,0 +1,11 @@
+#include "AppInfo.h"
+
+#include <QCoreApplication>
+
+namespace tova {
+
+QString applicationFolder() { return QCoreApplication::applicationDirPath(); }
+
+QString recordingsFolder() { return applicationFolder() + QStringLiteral("/录音数据"); }
+
+} // namespace tova

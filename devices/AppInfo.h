@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+namespace tova {
+
+// Caption of every message box that is given no caption of its own.
+inline const QString kAppTitle = QStringLiteral("TOVA电话录音系统V1.0");
+
+// The folder of the program file, without a trailing "/".
+QString applicationFolder();
+
+// The folder "录音数据" beside the program, where every call is stored.
+QString recordingsFolder();
+
+} // namespace tova

@@ -1,0 +1,92 @@
+#include "Form.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace tova {
+
+namespace {
+int g_loaded = 0;
+}
+
+Form::Form(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+{
+    ++g_loaded;
+}
+
+Form::~Form() { release(); }
+
+FormRegistry& FormRegistry::instance()
+{
+    static FormRegistry registry;
+    return registry;
+}
+
+int Form::loadedCount() { return g_loaded; }
+
+void Form::setMousePointer(int shape)
+{
+    m_mousePointer = shape;
+    if (shape == vbHourglass)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+void Form::Form_QueryUnload(short&, short) {}
+
+void Form::Form_Unload(short&) {}
+
+void Form::placeAtScreenOrigin(const QSize& clientSize)
+{
+    resize(clientSize);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
+}
+
+bool Form::runClosingHandlers(UnloadMode mode)
+{
+    short cancel = 0;
+    Form_QueryUnload(cancel, mode);
+    if (cancel != 0)
+        return false;
+    Form_Unload(cancel);
+    return cancel == 0;
+}
+
+bool Form::unloadForm(UnloadMode mode)
+{
+    if (m_released)
+        return true;
+    if (!runClosingHandlers(mode))
+        return false;
+    hide();
+    release();
+    // The handler that asked for the unload may still be running on this window.
+    deleteLater();
+    return true;
+}
+
+void Form::closeEvent(QCloseEvent* event)
+{
+    if (m_released || !runClosingHandlers(vbFormControlMenu)) {
+        event->setAccepted(m_released);
+        return;
+    }
+    event->accept();
+    release();
+    deleteLater();
+}
+
+void Form::release()
+{
+    if (m_released)
+        return;
+    m_released = true;
+    if (--g_loaded == 0)
+        emit FormRegistry::instance().allUnloaded();
+}
+
+} // namespace tova

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+namespace tova {
+
+// The mouse pointer shapes a window can show.
+enum MousePointerShape : int { vbDefault = 0, vbHourglass = 11 };
+
+// Why a window is being unloaded.
+enum UnloadMode : short { vbFormControlMenu = 0, vbFormCode = 1 };
+
+// Base of the three windows: load, show and unload with a closing check that can refuse.
+// Each window class has one default instance, reached through DefaultForm<T>.
+class Form : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form(QWidget* parent = nullptr);
+    ~Form() override;
+
+    int MousePointer() const { return m_mousePointer; }
+    void setMousePointer(int shape);
+
+    // Runs the closing check and the unload handler; true when the window went away.
+    bool unloadForm(UnloadMode mode = vbFormCode);
+
+    // True once the window has gone through its unload; it is then deleted later.
+    bool isUnloaded() const { return m_released; }
+
+    // Number of windows currently loaded in the process.
+    static int loadedCount();
+
+protected:
+    friend class FormLoader;
+    virtual void Form_Load() {}
+    virtual void Form_QueryUnload(short& Cancel, short UnloadMode);
+    virtual void Form_Unload(short& Cancel);
+
+    // Places the window's outer top-left corner at the screen's top-left corner and gives it
+    // its designed client size.
+    void placeAtScreenOrigin(const QSize& clientSize);
+
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool runClosingHandlers(UnloadMode mode);
+    void release();
+
+    int m_mousePointer = vbDefault;
+    bool m_released = false;
+};
+
+// Tells when the last loaded window of the process has been unloaded.
+class FormRegistry : public QObject {
+    Q_OBJECT
+public:
+    static FormRegistry& instance();
+signals:
+    void allUnloaded();
+};
+
+// Creates and loads windows; keeps the default instance of each class.
+class FormLoader {
+public:
+    static void load(Form* form) { form->Form_Load(); }
+};
+
+template <class T> class DefaultForm {
+public:
+    // The loaded instance, or nullptr.
+    static T* loaded()
+    {
+        T* form = instance().data();
+        return form && !form->isUnloaded() ? form : nullptr;
+    }
+
+    // Creates and loads the window if it is not loaded; a loaded window is left as it is.
+    static T& Load()
+    {
+        if (!loaded()) {
+            instance() = new T;
+            FormLoader::load(instance().data());
+        }
+        return *instance();
+    }
+
+    // Loads if needed, then shows modeless and brings the window to the front.
+    static T& Show()
+    {
+        T& form = Load();
+        form.show();
+        form.raise();
+        form.activateWindow();
+        return form;
+    }
+
+    // Does nothing when not loaded. False when the closing check refused.
+    static bool Unload()
+    {
+        T* form = loaded();
+        return form == nullptr || form->unloadForm(vbFormCode);
+    }
+
+private:
+    static QPointer<T>& instance()
+    {
+        static QPointer<T> pointer;
+        return pointer;
+    }
+};
+
+} // namespace tova

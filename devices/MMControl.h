@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class QPushButton;
+
+namespace tova {
+
+class WaveDevice;
+
+// Mode codes as the multimedia standard numbers them.
+enum MciMode : int {
+    mciModeNotOpen = 524,
+    mciModeStop = 525,
+    mciModePlay = 526,
+    mciModeRecord = 527,
+    mciModePause = 529,
+};
+
+// The buttons of the bar, left to right.
+enum class MciButton { Prev, Next, Play, Pause, Back, Step, Stop, Record, Eject };
+constexpr int kMciButtonCount = 9;
+
+// The multimedia device component: a bar of push buttons over a wave-audio device.
+// No member throws: a command that fails leaves its reason in Error and ErrorMessage.
+class MMControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit MMControl(QWidget* parent = nullptr);
+    ~MMControl() override;
+
+    QString DeviceType() const;
+    void setDeviceType(const QString& type);
+    QString FileName() const;
+    void setFileName(const QString& fileName);
+
+    // Carries out a device command at once, in any letter case: "Open", "close", "Save",
+    // "Play", "Pause", "Stop", "Record", "Prev", "Next", "Back", "Step", "Eject".
+    void setCommand(const QString& command);
+
+    int Mode() const;
+    int Position() const; // milliseconds
+    int Length() const;   // milliseconds
+    int UpdateInterval() const;
+    void setUpdateInterval(int milliseconds);
+    // 1: recording overwrites from the current position, extending past the end.
+    int RecordMode() const;
+    void setRecordMode(int mode);
+    // 0 and empty after a command that worked.
+    int Error() const;
+    QString ErrorMessage() const;
+
+    // Hides or shows one button; the shown buttons share the bar's width equally.
+    void setButtonVisible(MciButton button, bool visible);
+    bool isButtonEnabled(MciButton button) const;
+
+    // What a click on the button does: raises its click notification (RecordClick,
+    // StopClick) and, unless cancelled, carries out its command. Nothing while disabled.
+    void press(MciButton button);
+
+signals:
+    void StatusUpdate();
+    void RecordClick(short& Cancel);
+    void StopClick(short& Cancel);
+};
+
+} // namespace tova

@@ -1,0 +1,117 @@
+#include "MSComm.h"
+
+#include "CommPortNames.h"
+
+#include <QSerialPort>
+
+namespace tova {
+
+MSComm::MSComm(QObject* parent)
+    : QObject(parent)
+    , m_port(std::make_unique<QSerialPort>())
+{
+    m_port->setBaudRate(kBaudRate);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    // Past this the port stops reading and the driver holds the rest: nothing is dropped.
+    m_port->setReadBufferSize(kInBufferSize);
+    connect(m_port.get(), &QSerialPort::readyRead, this, &MSComm::received);
+    connect(m_port.get(), &QSerialPort::errorOccurred, this, &MSComm::failed);
+}
+
+MSComm::~MSComm() = default;
+
+bool MSComm::PortOpen() const { return m_port->isOpen(); }
+
+void MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        m_port->close();
+        return;
+    }
+    if (m_port->isOpen())
+        throw SerialPortError("the port is already open");
+    m_port->setPortName(commPortPath(m_commPort));
+    if (!m_port->open(QIODevice::ReadWrite))
+        throw SerialPortError(QStringLiteral("COM%1 (%2): %3")
+                                  .arg(m_commPort)
+                                  .arg(m_port->portName(), m_port->errorString())
+                                  .toStdString());
+}
+
+QByteArray commandLineBytes(const QString& text)
+{
+    const QString folded = text.normalized(QString::NormalizationForm_KC);
+    QByteArray bytes;
+    bytes.reserve(folded.size());
+    for (qsizetype i = 0; i < folded.size(); ++i) {
+        const char16_t c = folded.at(i).unicode();
+        const bool finalReturn = c == u'\r' && i == folded.size() - 1;
+        // A control character in the text could put a second command on the line.
+        if (c > 0x7E || (c < 0x20 && !finalReturn))
+            throw SerialPortError("the text holds a character that cannot go on the line");
+        bytes.append(static_cast<char>(c));
+    }
+    return bytes;
+}
+
+void MSComm::setOutput(const QString& text)
+{
+    requireOpen();
+    const QByteArray bytes = commandLineBytes(text);
+    if (bytes.size() > kOutBufferSize)
+        throw SerialPortError("the text is longer than the transmit buffer");
+    if (m_port->write(bytes) != bytes.size())
+        throw SerialPortError(m_port->errorString().toStdString());
+    m_port->flush();
+}
+
+short MSComm::InBufferCount() const
+{
+    return m_port->isOpen() ? static_cast<short>(m_port->bytesAvailable()) : 0;
+}
+
+void MSComm::setInBufferCount(short count)
+{
+    requireOpen();
+    if (count == 0) {
+        m_port->clear(QSerialPort::Input);
+        m_port->readAll();
+    }
+}
+
+QString MSComm::Input()
+{
+    if (!m_port->isOpen())
+        return {};
+    return QString::fromLatin1(m_port->readAll());
+}
+
+void MSComm::requireOpen() const
+{
+    if (!m_port->isOpen())
+        throw SerialPortError("the port is not open");
+}
+
+void MSComm::received()
+{
+    m_commEvent = comEvReceive;
+    emit OnComm();
+}
+
+void MSComm::failed()
+{
+    const QSerialPort::SerialPortError error = m_port->error();
+    // A vanished device reports its error again at every poll: close to stop that.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
+    if (!m_port->isOpen())
+        return;
+    m_port->close();
+    m_commEvent = comEventDeviceLost;
+    emit OnComm();
+}
+
+} // namespace tova

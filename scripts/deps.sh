@@ -1,0 +1,29 @@
+# The Debian packages the program and its tests need; sourced by scripts/run and scripts/test.
+
+RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6multimedia6 libqt6svg6 qt6-qpa-plugins
+  libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
+BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
+  qt6-svg-dev libsndfile1-dev"
+TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox espeak-ng"
+
+# Installs whichever of the given packages are missing.
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
+}
+
+# Configures and builds into build/ (Release).
+build_project() {
+    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+        cmake --build "$ROOT/build" -j "$(nproc)"
+}

@@ -1,0 +1,34 @@
+# Starts a private PulseAudio server whose default sink is a null sink "line" and whose
+# default source "linein" hears everything played into that sink: the phone line's audio in
+# a box. Source this file, then call pulse_start and, at the end, pulse_stop.
+
+pulse_start() {
+    PULSE_HOME=$(mktemp -d /tmp/tova-pulse.XXXXXX)
+    export XDG_RUNTIME_DIR="$PULSE_HOME/run" HOME="$PULSE_HOME/home"
+    mkdir -p "$XDG_RUNTIME_DIR" "$HOME"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    # Short chunks from the server; by default it hands audio over in pieces of about 2 s.
+    export PULSE_LATENCY_MSEC=30
+    pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
+        --load=module-native-protocol-unix \
+        --load="module-null-sink sink_name=line" \
+        --load="module-remap-source source_name=linein master=line.monitor" \
+        --log-target=file:"$PULSE_HOME/pulse.log" 2>/dev/null &
+    PULSE_PID=$!
+    for _ in $(seq 100); do
+        if pactl info >/dev/null 2>&1; then
+            pactl set-default-sink line && pactl set-default-source linein
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "pulse.sh: the sound server did not start; its log:" >&2
+    cat "$PULSE_HOME/pulse.log" >&2
+    return 1
+}
+
+pulse_stop() {
+    [ -n "${PULSE_PID:-}" ] && kill "$PULSE_PID" 2>/dev/null && wait "$PULSE_PID" 2>/dev/null
+    [ -n "${PULSE_HOME:-}" ] && rm -rf "$PULSE_HOME"
+    PULSE_PID=
+}
