@@ -1,7 +1,176 @@
 #include "frmMain2.h"
 
+#include "AppInfo.h"
+#include "FileListBox.h"
+#include "MMControl.h"
+#include "MessageBoxes.h"
+#include "PositionDisplay.h"
+#include "Slider.h"
+#include "Twips.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 namespace tova {
 
-frmMain2::frmMain2() { setWindowTitle(QStringLiteral("欢迎进入语音查询")); }
+namespace {
+
+constexpr QSize kClientSize = twipsSize(12885, 10710);
+
+constexpr ControlDesign kDesign[] = {
+    {"lblNow2", "Label1", 1680, 240, 2295, 375},
+    {"sld2", nullptr, 3000, 720, 6375, 375},
+    {"lblTotal2", "Label1", 1680, 1200, 2295, 375},
+    {"File1", nullptr, 120, 1680, 4095, 7110},
+    {"mci2", nullptr, 5400, 1680, 3960, 375},
+    {"Command1", "退出查询", 8520, 5640, 1695, 615},
+    // Only shown when the recordings folder is missing, under the list it would fill.
+    {"lblFolderMissing", nullptr, 120, 8880, 4095, 855},
+};
+
+constexpr const char* kTabOrder[] = {"mci2", "File1", "sld2", "Command1"};
+
+constexpr int kSliderMax = 10;
+constexpr int kSliderSmallChange = 1;
+constexpr int kSliderLargeChange = 5;
+
+// Overwrite from the current position, extending past the end.
+constexpr int kRecordOverwrite = 1;
+
+template <class T> T* named(T* control, const char* name) {
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+} // namespace
+
+frmMain2::frmMain2()
+    : m_menuBar(new QMenuBar(this))
+    , m_client(new QWidget(this))
+    , lblNow2(named(new QLabel(m_client), "lblNow2"))
+    , sld2(named(new Slider(kSliderMax, kSliderSmallChange, kSliderLargeChange, m_client), "sld2"))
+    , lblTotal2(named(new QLabel(m_client), "lblTotal2"))
+    , File1(named(new FileListBox(m_client), "File1"))
+    , mci2(named(new MMControl(m_client), "mci2"))
+    , Command1(named(new QPushButton(m_client), "Command1"))
+    , lblFolderMissing(named(new QLabel(m_client), "lblFolderMissing"))
+    , m_display(std::make_unique<PositionDisplay>(*mci2, *lblNow2, *lblTotal2, *sld2)) {
+    setWindowTitle(QStringLiteral("欢迎进入语音查询"));
+
+    mnuFileOpen = m_menuBar->addAction(QStringLiteral("打开语音文件"));
+    mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
+
+    applyDesign(m_client, kDesign);
+    applyTabOrder(m_client, kTabOrder);
+    lblFolderMissing->setWordWrap(true);
+    lblFolderMissing->hide();
+
+    mci2->setDeviceType(QStringLiteral("WAVEAudio"));
+    mci2->setFileName(QDir::tempPath() + QStringLiteral("/~temp.wav"));
+    mci2->setButtonVisible(MciButton::Eject, false);
+
+    cdlg2.setFilter(QStringLiteral("*.wav"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_menuBar);
+    layout->addWidget(m_client);
+    m_client->setFixedSize(kClientSize);
+    placeAtScreenOrigin(
+        {kClientSize.width(), kClientSize.height() + m_menuBar->sizeHint().height()});
+
+    connect(mnuFileOpen, &QAction::triggered, this, &frmMain2::mnuFileOpen_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmMain2::Command1_Click);
+    connect(mci2, &MMControl::StatusUpdate, this, &frmMain2::mci2_StatusUpdate);
+    connect(mci2, &MMControl::RecordClick, this, &frmMain2::mci2_RecordClick);
+    connect(mci2, &MMControl::StopClick, this, &frmMain2::mci2_StopClick);
+}
+
+frmMain2::~frmMain2() = default;
+
+void frmMain2::Form_Load() {
+    mci2->setCommand(QStringLiteral("Open"));
+    mci2->setRecordMode(kRecordOverwrite);
+    changed = kFalse;
+    const bool listed = File1->setPath(recordingsFolder());
+    if (!listed)
+        lblFolderMissing->setText(QStringLiteral("找不到录音文件夹：") +
+                                  QDir::toNativeSeparators(recordingsFolder()));
+    lblFolderMissing->setVisible(!listed);
+}
+
+void frmMain2::mnuFileOpen_Click() {
+    if (changed == kTrue && !mayDropContent()) {
+        setMousePointer(vbDefault);
+        return;
+    }
+    mci2->setCommand(QStringLiteral("close"));
+    mci2->setFileName(recordingsFolder() + QLatin1Char('/') + File1->FileName());
+    setMousePointer(vbHourglass);
+    mci2->setCommand(QStringLiteral("open"));
+    changed = kFalse;
+    setMousePointer(vbDefault);
+}
+
+void frmMain2::Command1_Click() {
+    unloadForm(vbFormCode);
+}
+
+void frmMain2::Form_QueryUnload(short& Cancel, short) {
+    if (changed != kTrue) return;
+    if (mayDropContent()) {
+        mci2->setCommand(QStringLiteral("close"));
+        changed = kFalse;
+    } else {
+        Cancel = 1;
+    }
+    setMousePointer(vbDefault);
+}
+
+// Asks whether to save the recording made in this window before the device lets it go.
+// False when it has to stay: the user cancelled, or the save failed.
+bool frmMain2::mayDropContent() {
+    const int answer = MsgBox(QStringLiteral("需要保存吗？"), vbYesNoCancel + vbQuestion,
+                              QStringLiteral("已经有更改！"), this);
+    if (answer == vbYes) return saveContent();
+    return answer == vbNo;
+}
+
+// Leaves the hourglass up after a save that worked: the device is closed next.
+bool frmMain2::saveContent() {
+    cdlg2.setCancelError(true);
+    try {
+        cdlg2.ShowSave(this);
+    } catch (const DialogCancelled&) {
+        return false;
+    }
+    mci2->setFileName(cdlg2.FileName());
+    setMousePointer(vbHourglass);
+    mci2->setCommand(QStringLiteral("Save"));
+    if (mci2->Error() == 0) return true;
+    setMousePointer(vbDefault);
+    const QString reason = mci2->ErrorMessage();
+    MsgBox(reason.isEmpty() ? QStringLiteral("录音没有保存。")
+                            : QStringLiteral("录音没有保存：") + reason,
+           vbExclamation, kAppTitle, this);
+    return false;
+}
+
+void frmMain2::mci2_StatusUpdate() {
+    m_display->statusUpdate();
+}
+
+void frmMain2::mci2_RecordClick(short&) {
+    changed = kTrue;
+}
+
+void frmMain2::mci2_StopClick(short&) {
+    m_display->stopClick();
+}
 
 } // namespace tova
