@@ -1,16 +1,17 @@
 # Starts a private PulseAudio server whose default sink is a null sink "line" and whose
 # default source "linein" hears everything played into that sink: the phone line's audio in
-# a box. Source this file, then call pulse_start and, at the end, pulse_stop.
+# a box. Source this file, then call pulse_start and, at the end, pulse_stop. Clients find
+# the server through PULSE_SERVER; nothing else of the caller's environment changes.
 
 pulse_start() {
     PULSE_HOME=$(mktemp -d /tmp/tova-pulse.XXXXXX)
-    export XDG_RUNTIME_DIR="$PULSE_HOME/run" HOME="$PULSE_HOME/home"
-    mkdir -p "$XDG_RUNTIME_DIR" "$HOME"
-    chmod 700 "$XDG_RUNTIME_DIR"
+    mkdir -m 700 "$PULSE_HOME/run" "$PULSE_HOME/home"
+    export PULSE_SERVER="unix:$PULSE_HOME/native"
     # Short chunks from the server; by default it hands audio over in pieces of about 2 s.
     export PULSE_LATENCY_MSEC=30
-    pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
-        --load=module-native-protocol-unix \
+    XDG_RUNTIME_DIR="$PULSE_HOME/run" HOME="$PULSE_HOME/home" \
+        pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$PULSE_HOME/native" \
         --load="module-null-sink sink_name=line" \
         --load="module-remap-source source_name=linein master=line.monitor" \
         --log-target=file:"$PULSE_HOME/pulse.log" 2>/dev/null &
@@ -28,7 +29,10 @@ pulse_start() {
 }
 
 pulse_stop() {
-    [ -n "${PULSE_PID:-}" ] && kill "$PULSE_PID" 2>/dev/null && wait "$PULSE_PID" 2>/dev/null
+    if [ -n "${PULSE_PID:-}" ]; then
+        kill "$PULSE_PID" 2>/dev/null
+        wait "$PULSE_PID" 2>/dev/null
+    fi
     [ -n "${PULSE_HOME:-}" ] && rm -rf "$PULSE_HOME"
     PULSE_PID=
 }

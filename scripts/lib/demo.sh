@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs the program against a simulated modem on a pseudo-terminal (COM3 in a private port
+# folder) and a private sound server whose line carries a spoken message, then stops both
+# when the program exits.
+set -euo pipefail
+BUILD=$1
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/pulse.sh"
+
+DEMO=$(mktemp -d /tmp/tova-demo.XXXXXX)
+cleanup() {
+    jobs -p | xargs -r kill 2>/dev/null || true
+    pulse_stop
+    rm -rf "$DEMO"
+}
+trap cleanup EXIT
+
+pulse_start
+mkdir "$DEMO/ports"
+socat pty,rawer,echo=0,link="$DEMO/ports/com3" pty,rawer,echo=0,link="$DEMO/modem" &
+for _ in $(seq 50); do [ -e "$DEMO/modem" ] && [ -e "$DEMO/ports/com3" ] && break; sleep 0.1; done
+"$BUILD/tova-demo-modem" "$DEMO/modem" 20 &
+
+# The caller's voice on the line, over and over.
+espeak-ng -v cmn -s 140 -w "$DEMO/voice.wav" "您好，这是演示电话。通话正在录音。" 2>/dev/null ||
+    sox -n -r 8000 "$DEMO/voice.wav" synth 3 sine 440
+while paplay --device=line "$DEMO/voice.wav"; do sleep 1; done &
+
+echo "Demo: COM3 is a simulated modem that rings every 20 s; the line speaks a short message."
+TOVA_PORT_DIR="$DEMO/ports" "$BUILD/tova-recorder"
