@@ -3,13 +3,17 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <memory>
 
 class QPushButton;
+class QTimer;
 
 namespace tova {
 
 class WaveDevice;
+
+constexpr std::chrono::milliseconds kStatusInterval{250};
 
 // Mode codes as the multimedia standard numbers them.
 enum MciMode : int {
@@ -65,6 +69,24 @@ signals:
     void StatusUpdate();
     void RecordClick(short& Cancel);
     void StopClick(short& Cancel);
+
+public:
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void updateButtons();
+    void layoutButtons();
+    void carryOut(const QString& command);
+
+    std::unique_ptr<WaveDevice> m_device;
+    std::array<QPushButton*, kMciButtonCount> m_buttons{};
+    QTimer* m_statusTimer;
+    QString m_deviceType;
+    QString m_fileName;
+    int m_recordMode = 1;
 };
 
 } // namespace tova

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "Seam.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <memory>
+
+namespace tova {
+
+// What the sound system carries for a device: interleaved signed 16-bit samples.
+struct PcmFormat {
+    int sampleRate = 8000;
+    int channels = 1;
+    int bytesPerFrame() const { return 2 * channels; }
+};
+
+// A running capture or playback. After stop() it calls its client no more.
+class AudioStream {
+public:
+    virtual ~AudioStream() = default;
+    virtual void stop() = 0;
+};
+
+class AudioInput : public AudioStream {
+public:
+    class Client {
+    public:
+        virtual void captured(QByteArrayView pcm) = 0;
+        virtual void inputFailed(const QString& reason) = 0;
+
+    protected:
+        ~Client() = default;
+    };
+    // Hands the client at once whatever the input holds and has not delivered yet.
+    virtual void drain() = 0;
+};
+
+class AudioOutput : public AudioStream {
+public:
+    class Client {
+    public:
+        // The next piece to play, at most maxBytes; 0 once everything has gone out.
+        virtual qint64 supply(char* data, qint64 maxBytes) = 0;
+        virtual bool suppliedAll() const = 0;
+        // Everything supplied has been heard.
+        virtual void outputFinished() = 0;
+        virtual void outputFailed(const QString& reason) = 0;
+
+    protected:
+        ~Client() = default;
+    };
+    // Frames actually played, not merely queued.
+    virtual qint64 playedFrames() const = 0;
+};
+
+// Starts streams on the system's default input and output. A stream that cannot start
+// gives nullptr and the reason.
+class AudioBackend {
+public:
+    virtual ~AudioBackend() = default;
+    virtual std::unique_ptr<AudioInput>
+    startInput(const PcmFormat& format, AudioInput::Client& client, QString& failure) = 0;
+    virtual std::unique_ptr<AudioOutput>
+    startOutput(const PcmFormat& format, AudioOutput::Client& client, QString& failure) = 0;
+};
+
+// Qt Multimedia: QAudioSource and QAudioSink on the default devices.
+class QtAudioBackend : public AudioBackend {
+public:
+    std::unique_ptr<AudioInput> startInput(const PcmFormat& format, AudioInput::Client& client,
+                                           QString& failure) override;
+    std::unique_ptr<AudioOutput> startOutput(const PcmFormat& format, AudioOutput::Client& client,
+                                             QString& failure) override;
+};
+
+using AudioBackendSeam = Seam<AudioBackend, QtAudioBackend>;
+
+} // namespace tova

@@ -1,0 +1,312 @@
+#include "WaveDevice.h"
+
+#include "MMControl.h"
+#include "WavContent.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <vector>
+
+namespace tova {
+
+namespace {
+
+// What the user reads when a command fails, by code.
+QString message(MciError code) {
+    switch (code) {
+    case mciErrNone:
+        return {};
+    case mciErrUnknownCommand:
+        return QStringLiteral("设备不认识命令“%1”。");
+    case mciErrWrongDeviceType:
+        return QStringLiteral("不支持设备类型“%1”，只能用 WAVEAudio。");
+    case mciErrNotOpen:
+        return QStringLiteral("设备没有打开。");
+    case mciErrNotAFile:
+        return QStringLiteral("“%1”不是文件，无法打开。");
+    case mciErrNotAudio:
+        return QStringLiteral("“%1”不是可以读取的声音文件，无法打开。");
+    case mciErrTruncated:
+        return QStringLiteral("“%1”不完整，只打开了文件里现有的声音。");
+    case mciErrNoWorkingFile:
+        return QStringLiteral("无法在临时文件夹里写入录音，请检查磁盘空间。");
+    case mciErrNoFileName:
+        return QStringLiteral("没有指定文件名。");
+    case mciErrFolderMissing:
+        return QStringLiteral("无法保存“%1”：文件夹不存在。");
+    case mciErrSaveFailed:
+        return QStringLiteral("无法保存“%1”：写入失败，磁盘可能已满或没有写入权限。");
+    case mciErrNoInput:
+        return QStringLiteral("没有可以录音的设备，无法录音。");
+    case mciErrNoOutput:
+        return QStringLiteral("没有可以放音的设备，无法放音。");
+    case mciErrInputLost:
+        return QStringLiteral("录音设备出错，录音已停止，已录的声音仍然保留。");
+    case mciErrOutputLost:
+        return QStringLiteral("放音设备出错，放音已停止。");
+    case mciErrUnsupported:
+        return QStringLiteral("声音设备不支持这个命令。");
+    case mciErrBadSetting:
+        return QStringLiteral("设置值“%1”无效。");
+    }
+    return {};
+}
+
+MciError codeFor(ContentFault fault) {
+    switch (fault) {
+    case ContentFault::None:
+        return mciErrNone;
+    case ContentFault::NotAFile:
+        return mciErrNotAFile;
+    case ContentFault::NotAudio:
+        return mciErrNotAudio;
+    case ContentFault::Truncated:
+        return mciErrTruncated;
+    case ContentFault::SpillFailed:
+        return mciErrNoWorkingFile;
+    case ContentFault::FolderMissing:
+        return mciErrFolderMissing;
+    case ContentFault::WriteFailed:
+        return mciErrSaveFailed;
+    }
+    return mciErrNoWorkingFile;
+}
+
+} // namespace
+
+WaveDevice::WaveDevice(QObject* parent)
+    : QObject(parent)
+    , m_mode(mciModeNotOpen) {}
+
+WaveDevice::~WaveDevice() {
+    endStreams(false);
+    m_retired.clear();
+}
+
+void WaveDevice::clearError() {
+    m_error = mciErrNone;
+    m_errorMessage.clear();
+}
+
+void WaveDevice::fail(MciError code, const QString& detail) {
+    m_error = code;
+    const QString text = message(code);
+    m_errorMessage = text.contains(QLatin1String("%1")) ? text.arg(detail) : text;
+}
+
+void WaveDevice::failContent(ContentFault fault, const QString& path) {
+    fail(codeFor(fault), QDir::toNativeSeparators(path));
+}
+
+bool WaveDevice::requireOpen() {
+    if (m_content) return true;
+    fail(mciErrNotOpen);
+    return false;
+}
+
+void WaveDevice::setMode(int mode) {
+    if (mode == m_mode) return;
+    m_mode = mode;
+    emit modeChanged(mode);
+}
+
+qint64 WaveDevice::toMs(qint64 frames) const {
+    return m_content ? frames * 1000 / m_content->sampleRate() : 0;
+}
+
+qint64 WaveDevice::currentFrame() const {
+    if (!m_output) return m_frame;
+    return m_playFrom + qMin(m_output->playedFrames(), m_supplied - m_playFrom);
+}
+
+qint64 WaveDevice::position() const {
+    return toMs(currentFrame());
+}
+
+qint64 WaveDevice::length() const {
+    return m_content ? toMs(m_content->frames()) : 0;
+}
+
+void WaveDevice::retire(std::unique_ptr<AudioStream> stream) {
+    if (!stream) return;
+    stream->stop();
+    m_retired.push_back(std::move(stream));
+    QTimer::singleShot(0, this, [this] { m_retired.clear(); });
+}
+
+void WaveDevice::endStreams(bool drainInput) {
+    if (m_input) {
+        if (drainInput) m_input->drain();
+        retire(std::move(m_input));
+        m_partial.clear();
+    }
+    if (m_output) {
+        m_frame = currentFrame();
+        retire(std::move(m_output));
+    }
+}
+
+void WaveDevice::open(const QString& path) {
+    clearError();
+    close();
+    ContentFault fault = ContentFault::None;
+    m_content =
+        QFileInfo::exists(path) ? WavContent::load(path, fault) : WavContent::createEmpty(fault);
+    if (fault != ContentFault::None) failContent(fault, path);
+    if (m_content) setMode(mciModeStop);
+}
+
+void WaveDevice::close() {
+    clearError();
+    endStreams(false);
+    m_content.reset();
+    m_frame = 0;
+    setMode(mciModeNotOpen);
+}
+
+void WaveDevice::save(const QString& path) {
+    clearError();
+    if (!requireOpen()) return;
+    if (path.isEmpty()) {
+        fail(mciErrNoFileName);
+        return;
+    }
+    // What the sound system has captured but not yet handed over belongs in the file too.
+    if (m_input) m_input->drain();
+    const ContentFault fault = m_content->save(path);
+    if (fault != ContentFault::None) failContent(fault, path);
+}
+
+void WaveDevice::record() {
+    clearError();
+    if (!requireOpen() || m_input) return;
+    QString reason;
+    PcmFormat format{m_content->sampleRate(), m_content->channels()};
+    auto input = AudioBackendSeam::get().startInput(format, *this, reason);
+    if (!input) {
+        fail(mciErrNoInput);
+        return;
+    }
+    endStreams(true);
+    m_input = std::move(input);
+    setMode(mciModeRecord);
+}
+
+void WaveDevice::play() {
+    clearError();
+    if (!requireOpen() || m_output) return;
+    endStreams(true);
+    if (m_frame >= m_content->frames()) m_frame = 0; // at the end, play starts over
+    if (startOutput())
+        setMode(mciModePlay);
+    else
+        setMode(mciModeStop);
+}
+
+bool WaveDevice::startOutput() {
+    m_playFrom = m_supplied = m_frame;
+    QString reason;
+    PcmFormat format{m_content->sampleRate(), m_content->channels()};
+    m_output = AudioBackendSeam::get().startOutput(format, *this, reason);
+    if (!m_output) fail(mciErrNoOutput);
+    return m_output != nullptr;
+}
+
+void WaveDevice::pause() {
+    clearError();
+    if (!requireOpen()) return;
+    if (m_input || m_output) {
+        endStreams(true);
+        setMode(mciModePause);
+    }
+}
+
+void WaveDevice::stop() {
+    clearError();
+    if (!requireOpen()) return;
+    endStreams(true);
+    setMode(mciModeStop);
+}
+
+void WaveDevice::seekFrame(qint64 frame) {
+    if (!requireOpen()) return;
+    if (m_input) {
+        endStreams(true);
+        setMode(mciModeStop);
+    }
+    const bool playing = m_output != nullptr;
+    endStreams(false);
+    m_frame = qBound<qint64>(0, frame, m_content->frames());
+    if (playing && !startOutput()) setMode(mciModeStop);
+}
+
+void WaveDevice::seekStart() {
+    clearError();
+    seekFrame(0);
+}
+
+void WaveDevice::seekEnd() {
+    clearError();
+    if (requireOpen()) seekFrame(m_content->frames());
+}
+
+void WaveDevice::step(int direction) {
+    clearError();
+    if (requireOpen())
+        seekFrame(currentFrame() + direction * kStepMs * m_content->sampleRate() / 1000);
+}
+
+void WaveDevice::captured(QByteArrayView pcm) {
+    const int frameBytes = 2 * m_content->channels();
+    m_partial.append(pcm.data(), pcm.size());
+    const qint64 frames = m_partial.size() / frameBytes;
+    if (frames == 0) return;
+    const bool written =
+        m_content->write(m_frame, reinterpret_cast<const qint16*>(m_partial.constData()), frames);
+    m_partial.remove(0, frames * frameBytes);
+    if (written) {
+        m_frame += frames;
+        return;
+    }
+    m_frame = m_content->frames();
+    retire(std::move(m_input));
+    m_partial.clear();
+    fail(mciErrNoWorkingFile);
+    setMode(mciModeStop);
+}
+
+void WaveDevice::inputFailed(const QString&) {
+    retire(std::move(m_input));
+    m_partial.clear();
+    fail(mciErrInputLost);
+    setMode(mciModeStop);
+}
+
+qint64 WaveDevice::supply(char* data, qint64 maxBytes) {
+    const int frameBytes = 2 * m_content->channels();
+    const qint64 got =
+        m_content->read(m_supplied, reinterpret_cast<qint16*>(data), maxBytes / frameBytes);
+    m_supplied += got;
+    return got * frameBytes;
+}
+
+bool WaveDevice::suppliedAll() const {
+    return m_supplied >= m_content->frames();
+}
+
+void WaveDevice::outputFinished() {
+    retire(std::move(m_output));
+    m_frame = m_supplied;
+    setMode(mciModeStop);
+}
+
+void WaveDevice::outputFailed(const QString&) {
+    m_frame = currentFrame();
+    retire(std::move(m_output));
+    fail(mciErrOutputLost);
+    setMode(mciModeStop);
+}
+
+} // namespace tova
