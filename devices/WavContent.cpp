@@ -96,7 +96,9 @@ int WavContent::channels() const {
 
 bool WavContent::openSpill(int sampleRate, int channels, int format) {
     m_spill.setFileTemplate(QDir::tempPath() + QStringLiteral("/tova-XXXXXX.wav"));
-    if (!m_spill.open()) return false;
+    // Asking for the name makes Qt link the file into the folder; otherwise it may stay
+    // nameless, and a crash would take the recording with it.
+    if (!m_spill.open() || m_spill.fileName().isEmpty()) return false;
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = channels;
@@ -105,8 +107,11 @@ bool WavContent::openSpill(int sampleRate, int channels, int format) {
     if (!m_sound) return false;
     m_sampleRate = sampleRate;
     m_channels = channels;
-    if (isFloating(format & SF_FORMAT_SUBMASK))
+    // Floating samples run from -1 to 1; the sound system's 16-bit samples are scaled to fit.
+    if (isFloating(format & SF_FORMAT_SUBMASK)) {
         sf_command(m_sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+        sf_command(m_sound, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
+    }
     return true;
 }
 

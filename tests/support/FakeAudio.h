@@ -34,8 +34,8 @@ private:
     FakeAudioBackend* m_backend; // owned by the seam while installed
 };
 
-// Every "Save" fails after writing this many bytes, as on a full disk, for the life of this
-// object.
+// For the life of this object the disk fills up after this many bytes of each "Save": a save
+// that needs more fails there (a smaller file still fits).
 class FullDisk {
 public:
     explicit FullDisk(qint64 bytesBeforeFailure = 0);
