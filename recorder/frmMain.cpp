@@ -74,6 +74,11 @@ frmMain::frmMain()
     Timer1.start(kStatusLineInterval);
 }
 
+frmMain::~frmMain() {
+    // The device may still report while it shuts down, after the labels have gone.
+    disconnect(mci, nullptr, this, nullptr);
+}
+
 void frmMain::Form_Load() {
     mci->setCommand(QStringLiteral("Open"));
     mci->setRecordMode(1);
@@ -104,7 +109,7 @@ void frmMain::Form_QueryUnload(short& Cancel, short) {
         setMousePointer(vbDefault);
         MsgBox(QStringLiteral(
                    "录音未能保存到 %1\n原因：%2\n录音仍在录音机中，再次关闭窗口时将重新保存。")
-                   .arg(QDir::toNativeSeparators(failure.path), failure.reason));
+                   .arg(failure.path, failure.reason));
     }
 }
 

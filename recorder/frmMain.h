@@ -19,6 +19,7 @@ class frmMain : public Form {
     Q_OBJECT
 public:
     frmMain();
+    ~frmMain() override;
 
     // True while the device holds a recording that has not been stored.
     bool changed() const { return m_changed; }
