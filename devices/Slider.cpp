@@ -14,6 +14,8 @@ Slider::Slider(int max, int smallChange, int largeChange, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_track);
     setFocusProxy(m_track);
+    // Tab order skips a widget that takes no focus itself, proxy or not.
+    setFocusPolicy(m_track->focusPolicy());
     m_track->setSingleStep(smallChange);
     m_track->setPageStep(largeChange);
     m_track->setTickPosition(QSlider::TicksBelow);
