@@ -18,24 +18,6 @@ using namespace tova::test;
 namespace {
 
 constexpr double kTone = 440.0;
-constexpr int kToneRate = 44100;
-constexpr int kToneSeconds = 20;
-
-bool writeTone(const QString& path) {
-    SF_INFO info{};
-    info.samplerate = kToneRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file) return false;
-    std::vector<float> samples(size_t(kToneRate) * kToneSeconds);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = float(0.5 * std::sin(2 * M_PI * kTone * double(i) / kToneRate));
-    const bool written = sf_writef_float(file, samples.data(), sf_count_t(samples.size())) ==
-                         sf_count_t(samples.size());
-    sf_close(file);
-    return written;
-}
 
 // Power of one frequency in a block of samples (Goertzel), as a share of the block's power.
 double shareOf(double frequency, const float* samples, int count, int rate) {
@@ -86,7 +68,10 @@ void RecorderSoundTest::callIsStoredWithItsSound() {
     MessageBoxesFake boxes;
     QTemporaryDir scratch;
     const QString tone = scratch.filePath(QStringLiteral("tone.wav"));
-    QVERIFY(writeTone(tone));
+    QCOMPARE(QProcess::execute(QStringLiteral("sox"),
+                               {"-n", "-r", "44100", "-c", "1", "-b", "16", tone, "synth", "20",
+                                "sine", QString::number(kTone), "vol", "0.5"}),
+             0);
 
     QProcess line;
     line.start(QStringLiteral("paplay"), {QStringLiteral("--device=line"), tone});
