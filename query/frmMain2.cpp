@@ -93,7 +93,10 @@ frmMain2::frmMain2()
     connect(mci2, &MMControl::StopClick, this, &frmMain2::mci2_StopClick);
 }
 
-frmMain2::~frmMain2() = default;
+frmMain2::~frmMain2() {
+    // The device outlives this part of the window by a moment while the children go.
+    disconnect(mci2, nullptr, this, nullptr);
+}
 
 void frmMain2::Form_Load() {
     mci2->setCommand(QStringLiteral("Open"));
