@@ -1,21 +1,203 @@
 #include "Form1.h"
 
+#include "Desktop.h"
 #include "MessageBoxes.h"
+#include "RegionalClock.h"
+#include "Twips.h"
+#include "frmMain.h"
+#include "frmMain2.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+
+// The resources live in a static library: nothing else would pull them into the program.
+static void initAppResources() {
+    Q_INIT_RESOURCE(app);
+}
 
 namespace tova {
 
+const QString Form1::kGameChannelUrl = QStringLiteral("https://game.tova.example/");
+
 namespace {
+
 constexpr short kFirstModemPort = 3;
 constexpr short kLastModemPort = 9;
-} // namespace
 
-Form1::Form1()
-{
-    setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
+constexpr std::chrono::milliseconds kRingInterval{100};
+constexpr std::chrono::milliseconds kDisplayInterval{100};
+
+constexpr QSize kClientSize = twipsSize(9420, 5460);
+constexpr QSize kImage1Picture{400, 140};
+
+// The brush-script face of the design; systems without it get the nearest brush face.
+const QString kLishu = QStringLiteral("隶书");
+const QStringList kLishuSubstitutes{QStringLiteral("AR PL KaitiM GB"),
+                                    QStringLiteral("AR PL UKai CN"),
+                                    QStringLiteral("WenQuanYi Micro Hei")};
+const QString kWindowFontFamily = QStringLiteral("WenQuanYi Micro Hei");
+constexpr int kWindowFontPoints = 9;
+constexpr qreal kCommand7Points = 7.5;
+constexpr qreal kLabel5Points = 21.75;
+
+const QString kPickUpText = QStringLiteral("请您摘下电话机准备通话");
+const QString kRingText = QStringLiteral("有电话请接电话");
+const QString kEnterNumberText = QStringLiteral("请输入电话号码");
+const QString kDiallingText = QStringLiteral("正在拨号码 －");
+const QString kCallEndedText = QStringLiteral("通话结束");
+const QString kPortClosedText = QStringLiteral("MODEM的COM口没有打开,命令没有发出!");
+const QString kNumberRefusedText = QStringLiteral("这个电话号码不能拨出,请检查后重新输入!");
+
+// Hayes command lines; the blanks in the answer and hang-up lines are part of the command.
+const QString kDialPrefix = QStringLiteral("ATDT");
+// ";" sends the modem back to command mode after dialling, so it answers "OK".
+const QString kDialSuffix = QStringLiteral(";\r");
+const QString kAnswerLine = QStringLiteral("AT H1 \r");
+const QString kHangUpLine = QStringLiteral("AT H0 \r");
+
+const QString kBrowserProgram = QStringLiteral("IEXPLORE");
+
+constexpr ControlDesign kDesign[] = {
+    {"Command2", "拨电话", 6720, 600, 1095, 495},
+    {"Command3", "接电话", 6720, 1080, 1095, 495},
+    {"Text1", "", 1680, 1440, 2655, 375},
+    {"Label2", "请输入电话号码", 120, 1560, 1335, 255},
+    {"Command4", "挂断电话", 6720, 1560, 1095, 495},
+    {"Command1", "查询语音", 6720, 2040, 1095, 495},
+    {"Label4", "", 120, 2400, 1575, 495},
+    {"Label1", "", 2520, 2400, 1695, 615},
+    {"Command5", "退出", 6720, 2520, 1095, 495},
+    {"Command7", "Tova游戏频道", 6720, 3360, 1095, 375},
+    {"Text7", "Text7", 2520, 3480, 495, 270},
+    {"Text8", "Text8", 3240, 3480, 495, 270},
+    {"Label5", "", 6120, 3960, 2655, 615},
+    {"Image1", nullptr, 7680, 4800, 1905, 795},
+};
+
+constexpr const char* kTabOrder[] = {"Text1",    "Command3", "Command4", "Text7",   "Text8",
+                                     "Command2", "Command1", "Command5", "Command7"};
+
+template <class Control> Control* makeControl(QWidget* parent, const char* name) {
+    auto* control = new Control(parent);
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
 }
 
-void Form1::Form_Load()
-{
+QLabel* makeLabel(QWidget* parent, const char* name) {
+    auto* label = makeControl<QLabel>(parent, name);
+    // Labels of the design wrap their text and start at the top left.
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(true);
+    return label;
+}
+
+QFont lishu(qreal points) {
+    QFont font(kLishu);
+    font.setPointSizeF(points);
+    return font;
+}
+
+QPixmap renderSvg(const QString& path, const QSize& size) {
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(path);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    return pixmap;
+}
+
+QIcon designIcon() {
+    QIcon icon;
+    for (int side : {16, 32})
+        icon.addPixmap(renderSvg(QStringLiteral(":/app/images/tova-icon.svg"), {side, side}));
+    return icon;
+}
+
+// Trims blanks only: any other character at the ends is the user's and is judged on writing.
+QString trimSpaces(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == u' ')
+        ++first;
+    while (last > first && text.at(last - 1) == u' ')
+        --last;
+    return text.sliced(first, last - first);
+}
+
+} // namespace
+
+Form1::Form1() {
+    initAppResources();
+    QFont::insertSubstitutions(kLishu, kLishuSubstitutes);
+
+    setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
+    setWindowIcon(designIcon());
+    QFont windowFont(kWindowFontFamily);
+    windowFont.setPointSize(kWindowFontPoints);
+    setFont(windowFont);
+
+    createControls();
+    applyDesign(this, kDesign);
+    applyTabOrder(this, kTabOrder);
+    Text1->setFocus();
+    placeAtScreenOrigin(kClientSize);
+    setFixedSize(kClientSize);
+
+    connectHandlers();
+    Timer1->start();
+    Timer2->start();
+}
+
+void Form1::createControls() {
+    Command2 = makeControl<QPushButton>(this, "Command2");
+    Command3 = makeControl<QPushButton>(this, "Command3");
+    Text1 = makeControl<QLineEdit>(this, "Text1");
+    Label2 = makeLabel(this, "Label2");
+    Command4 = makeControl<QPushButton>(this, "Command4");
+    Command1 = makeControl<QPushButton>(this, "Command1");
+    Label4 = makeLabel(this, "Label4");
+    Label1 = makeLabel(this, "Label1");
+    Command5 = makeControl<QPushButton>(this, "Command5");
+    Command7 = makeControl<QPushButton>(this, "Command7");
+    Command7->setFont(lishu(kCommand7Points));
+    Text7 = makeControl<QLineEdit>(this, "Text7");
+    Text8 = makeControl<QLineEdit>(this, "Text8");
+    Label5 = makeLabel(this, "Label5");
+    Label5->setFont(lishu(kLabel5Points));
+    Image1 = makeControl<QLabel>(this, "Image1");
+    Image1->setFrameShape(QFrame::NoFrame);
+    Image1->setScaledContents(true);
+    Image1->setPixmap(renderSvg(QStringLiteral(":/app/images/tova-banner.svg"), kImage1Picture));
+
+    Timer1 = makeControl<QTimer>(this, "Timer1");
+    Timer1->setInterval(kRingInterval);
+    Timer2 = makeControl<QTimer>(this, "Timer2");
+    Timer2->setInterval(kDisplayInterval);
+}
+
+void Form1::connectHandlers() {
+    connect(&MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+}
+
+void Form1::Form_Load() {
     // The first port that opens is taken as the modem's: nothing is sent to find out.
     for (short port = kFirstModemPort; port <= kLastModemPort; ++port) {
         MSComm1.setCommPort(port);
@@ -23,12 +205,97 @@ void Form1::Form_Load()
             MSComm1.setPortOpen(true);
         } catch (const SerialPortError&) {
         }
-        if (MSComm1.PortOpen())
-            return;
+        if (MSComm1.PortOpen()) return;
     }
     MsgBox(QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!"));
 }
 
-void Form1::Form_Unload(short&) { MSComm1.setPortOpen(false); }
+void Form1::Form_Unload(short&) {
+    MSComm1.setPortOpen(false);
+}
+
+void Form1::MSComm1_OnComm() {
+    if (MSComm1.CommEvent() != comEvReceive) return;
+    // Each read is judged on its own: a reply split over two reads is not seen.
+    if (MSComm1.Input().contains(QStringLiteral("OK"))) Label4->setText(kPickUpText);
+}
+
+void Form1::Timer1_Timer() {
+    // Any reception counts as a ring until an event of another kind comes.
+    Label1->setText(MSComm1.CommEvent() == comEvReceive ? kRingText : QString());
+}
+
+void Form1::Timer2_Timer() {
+    CursorPos = DesktopSeam::get().cursorPos();
+    Text7->setText(QString::number(CursorPos.x()));
+    Text8->setText(QString::number(CursorPos.y()));
+    const RegionalClock& clock = ClockSeam::get();
+    Label5->setText(clock.timeText(clock.now().time()));
+}
+
+void Form1::Command1_Click() {
+    DefaultForm<frmMain2>::Show();
+}
+
+void Form1::Command2_Click() {
+    const QString number = trimSpaces(Text1->text());
+    if (number.isEmpty()) {
+        MsgBox(kEnterNumberText);
+        Text1->setFocus();
+        return;
+    }
+    const QString line = kDialPrefix + number + kDialSuffix;
+    const bool sent = writeToModem([&] {
+        // What the modem said before the dial must not be taken for its answer to it.
+        MSComm1.setInBufferCount(0);
+        MSComm1.setOutput(line);
+    });
+    if (!sent) return;
+    Label4->setText(kDiallingText + number);
+    DefaultForm<frmMain>::Show();
+}
+
+void Form1::Command3_Click() {
+    Label1->setText(QString());
+    if (!writeToModem([this] { MSComm1.setOutput(kAnswerLine); })) return;
+    DefaultForm<frmMain>::Show();
+}
+
+void Form1::Command4_Click() {
+    if (!writeToModem([this] { MSComm1.setOutput(kHangUpLine); })) return;
+    Label4->setText(kCallEndedText);
+    // A recorder that could not store its recording stays open and says why itself.
+    DefaultForm<frmMain>::Unload();
+}
+
+void Form1::Command5_Click() {
+    unloadForm();
+}
+
+void Form1::Command7_Click() {
+    FileOpen(kBrowserProgram, kGameChannelUrl);
+}
+
+bool Form1::writeToModem(const std::function<void()>& write) {
+    try {
+        write();
+        return true;
+    } catch (const SerialPortError&) {
+        // The component writes nothing when it refuses: the line is still free.
+        if (!MSComm1.PortOpen()) {
+            MsgBox(kPortClosedText);
+            return false;
+        }
+        MsgBox(kNumberRefusedText);
+        Text1->setFocus();
+        return false;
+    }
+}
+
+bool Form1::FileOpen(const QString& StrURL, const QString& ExeParameters) {
+    // Only the browser is known by name here, and the user's default browser stands in for it.
+    if (StrURL.compare(kBrowserProgram, Qt::CaseInsensitive) != 0) return false;
+    return DesktopSeam::get().openUrl(QUrl(ExeParameters));
+}
 
 } // namespace tova

@@ -3,19 +3,69 @@
 #include "Form.h"
 #include "MSComm.h"
 
+#include <QPoint>
+
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
 namespace tova {
 
 // The main window: finds the modem, drives the line and opens the other windows.
 class Form1 : public Form {
     Q_OBJECT
 public:
+    // The product's game channel, opened by Command7.
+    static const QString kGameChannelUrl;
+
     Form1();
 
     MSComm MSComm1;
 
+    QPushButton* Command1;
+    QPushButton* Command2;
+    QPushButton* Command3;
+    QPushButton* Command4;
+    QPushButton* Command5;
+    QPushButton* Command7;
+    QLineEdit* Text1;
+    QLineEdit* Text7;
+    QLineEdit* Text8;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Image1;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+    // Filled by every tick of Timer2.
+    QPoint CursorPos;
+
+    void MSComm1_OnComm();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command7_Click();
+
 protected:
     void Form_Load() override;
     void Form_Unload(short& Cancel) override;
+
+private:
+    void createControls();
+    void connectHandlers();
+    // Runs the writes of one command; when the port refuses, tells the user and returns false.
+    bool writeToModem(const std::function<void()>& write);
+    // Starts a program or opens a document; "IEXPLORE" is the user's default browser here.
+    bool FileOpen(const QString& StrURL, const QString& ExeParameters);
 };
 
 } // namespace tova
