@@ -4,15 +4,23 @@
 #include <QAudioSource>
 #include <QElapsedTimer>
 #include <QMediaDevices>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 namespace tova {
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// A running capture that hands over nothing for this long has lost its source. PulseAudio
+// may hand audio over in pieces of about 2 s.
+constexpr std::chrono::milliseconds kStallLimit{6000};
+constexpr std::chrono::milliseconds kPlayBuffer{250};
+constexpr std::chrono::milliseconds kFeedInterval{10};
 
 QAudioFormat qtFormat(const PcmFormat& format) {
     QAudioFormat f;
@@ -38,11 +46,47 @@ QString errorText(QAudio::Error error) {
     return QStringLiteral("unknown audio error");
 }
 
+// Reports once when the device that a stream runs on leaves the system: unplugged, or its
+// sound server gone. Qt 6.4 gives the stream itself no error then.
+class DeviceWatch {
+public:
+    DeviceWatch(const QAudioDevice& device, std::function<void()> gone)
+        : m_id(device.id())
+        , m_input(device.mode() == QAudioDevice::Input)
+        , m_gone(std::move(gone)) {
+        const auto changed =
+            m_input ? &QMediaDevices::audioInputsChanged : &QMediaDevices::audioOutputsChanged;
+        QObject::connect(
+            &m_devices, changed, &m_devices, [this] { check(); }, Qt::QueuedConnection);
+    }
+    void disarm() { m_gone = nullptr; }
+
+private:
+    void check() {
+        const QList<QAudioDevice> present =
+            m_input ? QMediaDevices::audioInputs() : QMediaDevices::audioOutputs();
+        for (const QAudioDevice& device : present)
+            if (device.id() == m_id) return;
+        if (m_gone) std::exchange(m_gone, nullptr)();
+    }
+
+    QMediaDevices m_devices;
+    QByteArray m_id;
+    bool m_input;
+    std::function<void()> m_gone;
+};
+
 class QtAudioInput final : public AudioInput {
 public:
     QtAudioInput(const QAudioDevice& device, const PcmFormat& format, Client& client)
         : m_source(device, qtFormat(format))
-        , m_client(&client) {}
+        , m_client(&client)
+        , m_watch(device, [this] { lost(); }) {
+        m_stallCheck.setInterval(1s);
+        QObject::connect(&m_stallCheck, &QTimer::timeout, &m_context, [this] {
+            if (m_sinceData.elapsed() > kStallLimit.count()) lost();
+        });
+    }
     ~QtAudioInput() override { stop(); }
 
     bool start(QString& failure) {
@@ -54,6 +98,8 @@ public:
             return false;
         }
         QObject::connect(m_io, &QIODevice::readyRead, &m_context, [this] { drain(); });
+        m_sinceData.start();
+        m_stallCheck.start();
         // Queued, so that the client may drop this input from inside the report.
         QObject::connect(
             &m_source, &QAudioSource::stateChanged, &m_context,
@@ -71,14 +117,16 @@ public:
         while (m_client && m_io) {
             const qint64 got = m_io->read(buffer, sizeof buffer);
             if (got <= 0) break;
+            m_sinceData.restart();
             m_client->captured(QByteArrayView(buffer, got));
         }
     }
 
     void stop() override {
         m_client = nullptr;
+        m_watch.disarm();
+        m_stallCheck.stop();
         QObject::disconnect(&m_source, nullptr, &m_context, nullptr);
-        if (m_io) QObject::disconnect(m_io, nullptr, &m_context, nullptr);
         m_source.stop();
         m_io = nullptr;
     }
@@ -86,108 +134,101 @@ public:
 private:
     QObject m_context;
     QAudioSource m_source;
-    QIODevice* m_io = nullptr;
+    void lost() {
+        if (m_client) std::exchange(m_client, nullptr)->inputFailed(errorText(QAudio::FatalError));
+    }
+
+    // Qt deletes the device it hands out when the stream stops or fails.
+    QPointer<QIODevice> m_io;
     Client* m_client;
+    DeviceWatch m_watch;
+    QTimer m_stallCheck;
+    QElapsedTimer m_sinceData;
 };
 
-// The sink pulls the content from here as it needs it.
-class Feed final : public QIODevice {
-public:
-    explicit Feed(AudioOutput::Client& client)
-        : m_client(&client) {}
-    void detach() { m_client = nullptr; }
-    qint64 supplied() const { return m_supplied; }
-    bool isSequential() const override { return true; }
-    bool atEnd() const override { return !m_client || m_client->suppliedAll(); }
-    qint64 bytesAvailable() const override {
-        return QIODevice::bytesAvailable() + (atEnd() ? 0 : 1 << 16);
-    }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override {
-        const qint64 got = m_client ? m_client->supply(data, maxSize) : 0;
-        m_supplied += got;
-        return got;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    AudioOutput::Client* m_client;
-    qint64 m_supplied = 0;
-};
-
+// Pushes the content into the sink as fast as it takes it. Qt 6.4 pulling from a device
+// of ours tops up one piece per timer tick, which runs dry at short latencies and clicks.
 class QtAudioOutput final : public AudioOutput {
 public:
     QtAudioOutput(const QAudioDevice& device, const PcmFormat& format, Client& client)
         : m_sink(device, qtFormat(format))
-        , m_feed(client)
         , m_client(&client)
-        , m_sampleRate(format.sampleRate) {
-        m_drainPoll.setInterval(20ms);
-        QObject::connect(&m_drainPoll, &QTimer::timeout, &m_context, [this] { checkDrained(); });
+        , m_format(format)
+        , m_watch(device, [this] { fail(QAudio::FatalError); }) {
+        m_feedTimer.setInterval(kFeedInterval);
+        QObject::connect(&m_feedTimer, &QTimer::timeout, &m_context, [this] { feed(); });
     }
     ~QtAudioOutput() override { stop(); }
 
     bool start(QString& failure) {
-        m_feed.open(QIODevice::ReadOnly);
-        m_sink.start(&m_feed);
-        if (m_sink.error() != QAudio::NoError) {
+        m_sink.setBufferSize(m_sink.format().bytesForDuration(kPlayBuffer.count() * 1000));
+        m_io = m_sink.start();
+        if (!m_io || m_sink.error() != QAudio::NoError) {
             failure = errorText(m_sink.error());
+            if (failure.isEmpty()) failure = errorText(QAudio::OpenError);
             return false;
         }
         QObject::connect(
             &m_sink, &QAudioSink::stateChanged, &m_context,
-            [this](QAudio::State state) { stateChanged(state); }, Qt::QueuedConnection);
+            [this](QAudio::State state) {
+                if (state == QAudio::StoppedState && m_sink.error() != QAudio::NoError)
+                    fail(m_sink.error());
+            },
+            Qt::QueuedConnection);
+        m_feedTimer.start();
+        QTimer::singleShot(0, &m_context, [this] { feed(); });
         return true;
     }
 
     qint64 playedFrames() const override {
-        return m_sink.processedUSecs() * m_sampleRate / 1'000'000;
+        return m_sink.processedUSecs() * m_format.sampleRate / 1'000'000;
     }
 
     void stop() override {
         m_client = nullptr;
-        m_feed.detach();
-        m_drainPoll.stop();
+        m_watch.disarm();
+        m_feedTimer.stop();
         QObject::disconnect(&m_sink, nullptr, &m_context, nullptr);
         m_sink.stop();
+        m_io = nullptr;
     }
 
 private:
-    void stateChanged(QAudio::State state) {
-        if (!m_client) return;
-        const QAudio::Error error = m_sink.error();
-        if (state == QAudio::StoppedState && error != QAudio::NoError) {
-            std::exchange(m_client, nullptr)->outputFailed(errorText(error));
-        } else if (state == QAudio::IdleState && m_client->suppliedAll() &&
-                   !m_drainPoll.isActive()) {
-            // The sink has taken the last piece; the server still holds some of it.
-            m_draining.start();
-            m_drainPoll.start();
+    void feed() {
+        if (!m_client || !m_io) return;
+        if (!m_client->suppliedAll()) {
+            const qint64 room =
+                m_sink.bytesFree() / m_format.bytesPerFrame() * m_format.bytesPerFrame();
+            if (room <= 0) return;
+            QByteArray piece(room, Qt::Uninitialized);
+            const qint64 got = m_client->supply(piece.data(), room);
+            if (got > 0) m_io->write(piece.constData(), got);
+            m_suppliedFrames += got / m_format.bytesPerFrame();
+            return;
         }
-    }
-
-    qint64 usecsOf(qint64 bytes) const {
-        return bytes / (2 * m_sink.format().channelCount()) * 1'000'000 / m_sampleRate;
-    }
-
-    void checkDrained() {
-        if (!m_client) return;
-        const qint64 grace = usecsOf(m_sink.bufferSize()) + 500'000;
-        if (m_sink.processedUSecs() >= usecsOf(m_feed.supplied()) ||
-            m_draining.elapsed() * 1000 > grace) {
-            m_drainPoll.stop();
+        // Everything is with the server; it is over once the server has played it.
+        if (!m_draining.isValid()) m_draining.start();
+        const qint64 grace = kPlayBuffer.count() + 500;
+        if (playedFrames() >= m_suppliedFrames || m_draining.elapsed() > grace) {
+            m_feedTimer.stop();
             std::exchange(m_client, nullptr)->outputFinished();
         }
     }
 
+    void fail(QAudio::Error error) {
+        if (m_client) std::exchange(m_client, nullptr)->outputFailed(errorText(error));
+    }
+
     QObject m_context;
     QAudioSink m_sink;
-    Feed m_feed;
+    // Qt deletes the device it hands out when the stream stops or fails.
+    QPointer<QIODevice> m_io;
     Client* m_client;
-    int m_sampleRate;
-    QTimer m_drainPoll;
+    PcmFormat m_format;
+    DeviceWatch m_watch;
+    QTimer m_feedTimer;
     QElapsedTimer m_draining;
+    qint64 m_suppliedFrames = 0;
 };
 
 } // namespace

@@ -76,7 +76,12 @@ MMControl::MMControl(QWidget* parent)
     layoutButtons();
 }
 
-MMControl::~MMControl() = default;
+MMControl::~MMControl() {
+    // Stopping a stream may run the event loop; no notification may reach a half-gone bar.
+    m_statusTimer->stop();
+    disconnect(m_device.get(), nullptr, this, nullptr);
+    m_device.reset();
+}
 
 QString MMControl::DeviceType() const {
     return m_deviceType;

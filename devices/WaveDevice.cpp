@@ -82,7 +82,7 @@ WaveDevice::WaveDevice(QObject* parent)
 
 WaveDevice::~WaveDevice() {
     endStreams(false);
-    m_retired.clear();
+    buryRetired();
 }
 
 void WaveDevice::clearError() {
@@ -133,7 +133,13 @@ void WaveDevice::retire(std::unique_ptr<AudioStream> stream) {
     if (!stream) return;
     stream->stop();
     m_retired.push_back(std::move(stream));
-    QTimer::singleShot(0, this, [this] { m_retired.clear(); });
+    QTimer::singleShot(0, this, &WaveDevice::buryRetired);
+}
+
+void WaveDevice::buryRetired() {
+    // Qt's stream destructors may run the event loop, which may call here again.
+    const auto dead = std::move(m_retired);
+    m_retired.clear();
 }
 
 void WaveDevice::endStreams(bool drainInput) {

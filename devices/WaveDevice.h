@@ -85,6 +85,7 @@ private:
     void endStreams(bool drainInput);
     bool startOutput();
     void retire(std::unique_ptr<AudioStream> stream);
+    void buryRetired();
     void failContent(ContentFault fault, const QString& path);
     qint64 toMs(qint64 frames) const;
 
