@@ -47,12 +47,6 @@ Drawn drawnWith(const QString& text, const QFont& font) {
     return drawn;
 }
 
-bool hasChinese(const QString& text) {
-    for (QChar c : text)
-        if (c.script() == QChar::Script_Han) return true;
-    return false;
-}
-
 const QString kBrushFace = QStringLiteral("AR PL KaitiM GB");
 
 } // namespace
@@ -220,7 +214,6 @@ void TestForm1Layout::chineseIsDrawnFromChineseFonts() {
 
     const Drawn drawn = drawnWith(sample, font);
     QCOMPARE(drawn.missingGlyphs, 0);
-    QVERIFY(hasChinese(sample));
     for (const QString& family : drawn.families)
         QVERIFY2(QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese),
                  qPrintable(family));
