@@ -40,7 +40,8 @@ constexpr std::chrono::milliseconds kDisplayInterval{100};
 constexpr QSize kClientSize = twipsSize(9420, 5460);
 constexpr QSize kImage1Picture{400, 140};
 
-// The brush-script face of the design; systems without it get the nearest brush face.
+// The brush-script face of the design; without it, the nearest installed brush face, then the UI
+// font.
 const QString kLishu = QStringLiteral("隶书");
 const QStringList kLishuSubstitutes{QStringLiteral("AR PL KaitiM GB"),
                                     QStringLiteral("AR PL UKai CN"),
