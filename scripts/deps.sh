@@ -23,8 +23,10 @@ install_missing() {
             "${missing[@]}" >/dev/null
 }
 
-# Configures and builds into build/ (Release).
+# Configures and builds into build/ (Release): the given targets, or everything.
 build_project() {
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
     cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-        cmake --build "$ROOT/build" -j "$(nproc)"
+        cmake --build "$ROOT/build" -j "$(nproc)" "${targets[@]}"
 }

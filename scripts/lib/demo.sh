@@ -24,7 +24,7 @@ for _ in $(seq 50); do [ -e "$DEMO/modem" ] && [ -e "$DEMO/ports/com3" ] && brea
 # The caller's voice on the line, over and over.
 espeak-ng -v cmn -s 140 -w "$DEMO/voice.wav" "您好，这是演示电话。通话正在录音。" 2>/dev/null ||
     sox -n -r 8000 "$DEMO/voice.wav" synth 3 sine 440
-while paplay --device=line "$DEMO/voice.wav"; do sleep 1; done &
+while paplay --device=line "$DEMO/voice.wav" 2>/dev/null; do sleep 1; done &
 
 echo "Demo: COM3 is a simulated modem that rings every 20 s; the line speaks a short message."
 TOVA_PORT_DIR="$DEMO/ports" "$BUILD/tova-recorder"
