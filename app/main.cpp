@@ -1,14 +1,15 @@
 #include "Form1.h"
+#include "Termination.h"
 
 #include <QApplication>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // A window that is loaded keeps the program running, shown or not.
     app.setQuitOnLastWindowClosed(false);
     QObject::connect(&tova::FormRegistry::instance(), &tova::FormRegistry::allUnloaded, &app,
                      &QApplication::quit, Qt::QueuedConnection);
+    tova::unloadAllOnTermination();
     tova::DefaultForm<tova::Form1>::Show();
     return app.exec();
 }

@@ -6,28 +6,33 @@
 
 namespace tova {
 
-namespace {
-int g_loaded = 0;
-}
-
 Form::Form(QWidget* parent)
-    : QWidget(parent, Qt::Window)
-{
-    ++g_loaded;
+    : QWidget(parent, Qt::Window) {
+    FormRegistry::instance().m_loaded.append(this);
 }
 
-Form::~Form() { release(); }
+Form::~Form() {
+    release();
+}
 
-FormRegistry& FormRegistry::instance()
-{
+FormRegistry& FormRegistry::instance() {
     static FormRegistry registry;
     return registry;
 }
 
-int Form::loadedCount() { return g_loaded; }
+bool FormRegistry::unloadAll(UnloadMode mode) {
+    const QList<Form*> forms = m_loaded;
+    bool all = true;
+    for (auto form = forms.crbegin(); form != forms.crend(); ++form)
+        all = (*form)->unloadForm(mode) && all;
+    return all;
+}
 
-void Form::setMousePointer(int shape)
-{
+int Form::loadedCount() {
+    return int(FormRegistry::instance().m_loaded.size());
+}
+
+void Form::setMousePointer(int shape) {
     m_mousePointer = shape;
     if (shape == vbHourglass)
         setCursor(Qt::WaitCursor);
@@ -39,29 +44,23 @@ void Form::Form_QueryUnload(short&, short) {}
 
 void Form::Form_Unload(short&) {}
 
-void Form::placeAtScreenOrigin(const QSize& clientSize)
-{
+void Form::placeAtScreenOrigin(const QSize& clientSize) {
     resize(clientSize);
     const QScreen* screen = QGuiApplication::primaryScreen();
     move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
 }
 
-bool Form::runClosingHandlers(UnloadMode mode)
-{
+bool Form::runClosingHandlers(UnloadMode mode) {
     short cancel = 0;
     Form_QueryUnload(cancel, mode);
-    if (cancel != 0)
-        return false;
+    if (cancel != 0) return false;
     Form_Unload(cancel);
     return cancel == 0;
 }
 
-bool Form::unloadForm(UnloadMode mode)
-{
-    if (m_released)
-        return true;
-    if (!runClosingHandlers(mode))
-        return false;
+bool Form::unloadForm(UnloadMode mode) {
+    if (m_released) return true;
+    if (!runClosingHandlers(mode)) return false;
     hide();
     release();
     // The handler that asked for the unload may still be running on this window.
@@ -69,8 +68,7 @@ bool Form::unloadForm(UnloadMode mode)
     return true;
 }
 
-void Form::closeEvent(QCloseEvent* event)
-{
+void Form::closeEvent(QCloseEvent* event) {
     if (m_released || !runClosingHandlers(vbFormControlMenu)) {
         event->setAccepted(m_released);
         return;
@@ -80,13 +78,12 @@ void Form::closeEvent(QCloseEvent* event)
     deleteLater();
 }
 
-void Form::release()
-{
-    if (m_released)
-        return;
+void Form::release() {
+    if (m_released) return;
     m_released = true;
-    if (--g_loaded == 0)
-        emit FormRegistry::instance().allUnloaded();
+    FormRegistry& registry = FormRegistry::instance();
+    registry.m_loaded.removeOne(this);
+    if (registry.m_loaded.isEmpty()) emit registry.allUnloaded();
 }
 
 } // namespace tova

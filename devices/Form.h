@@ -9,7 +9,7 @@ namespace tova {
 enum MousePointerShape : int { vbDefault = 0, vbHourglass = 11 };
 
 // Why a window is being unloaded.
-enum UnloadMode : short { vbFormControlMenu = 0, vbFormCode = 1 };
+enum UnloadMode : short { vbFormControlMenu = 0, vbFormCode = 1, vbAppTaskManager = 3 };
 
 // Base of the three windows: load, show and unload with a closing check that can refuse.
 // Each window class has one default instance, reached through DefaultForm<T>.
@@ -51,13 +51,21 @@ private:
     bool m_released = false;
 };
 
-// Tells when the last loaded window of the process has been unloaded.
+// Knows the loaded windows; tells when the last of them has been unloaded.
 class FormRegistry : public QObject {
     Q_OBJECT
 public:
     static FormRegistry& instance();
+
+    // Unloads every loaded window, the newest first; false when a closing check refused.
+    bool unloadAll(UnloadMode mode);
+
 signals:
     void allUnloaded();
+
+private:
+    friend class Form;
+    QList<Form*> m_loaded;
 };
 
 // Creates and loads windows; keeps the default instance of each class.
@@ -69,15 +77,13 @@ public:
 template <class T> class DefaultForm {
 public:
     // The loaded instance, or nullptr.
-    static T* loaded()
-    {
+    static T* loaded() {
         T* form = instance().data();
         return form && !form->isUnloaded() ? form : nullptr;
     }
 
     // Creates and loads the window if it is not loaded; a loaded window is left as it is.
-    static T& Load()
-    {
+    static T& Load() {
         if (!loaded()) {
             instance() = new T;
             FormLoader::load(instance().data());
@@ -86,8 +92,7 @@ public:
     }
 
     // Loads if needed, then shows modeless and brings the window to the front.
-    static T& Show()
-    {
+    static T& Show() {
         T& form = Load();
         form.show();
         form.raise();
@@ -96,15 +101,13 @@ public:
     }
 
     // Does nothing when not loaded. False when the closing check refused.
-    static bool Unload()
-    {
+    static bool Unload() {
         T* form = loaded();
         return form == nullptr || form->unloadForm(vbFormCode);
     }
 
 private:
-    static QPointer<T>& instance()
-    {
+    static QPointer<T>& instance() {
         static QPointer<T> pointer;
         return pointer;
     }
