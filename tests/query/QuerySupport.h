@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Form.h"
+#include "RecordingsFolder.h"
+#include "WavProbe.h"
 #include "frmMain2.h"
 
 #include <QString>
@@ -13,14 +15,14 @@ namespace tova::test {
 
 constexpr int kToneRate = 8000;
 constexpr double kToneFrequency = 440.0;
-constexpr double kToneAmplitude = 0.5;
+constexpr double kToneAmplitude = 0.5; // what writeTone writes
 
-// Writes `duration` of a 440 Hz tone at half scale as a mono 16-bit PCM WAV, the format the
-// recorder stores calls in.
-bool writeToneWav(const QString& path, std::chrono::milliseconds duration);
-
-// The length of a sound file in milliseconds, -1 when it does not read as one.
-qint64 soundFileLength(const QString& path);
+// A recording named `name` in the recordings folder: `duration` of tone as mono 16-bit PCM,
+// the format the recorder stores calls in.
+inline bool writeRecording(const QString& name, std::chrono::milliseconds duration) {
+    return writeTone(RecordingsFolder::file(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, kToneRate, 1,
+                     int(duration.count()), kToneFrequency);
+}
 
 // Points the system temporary folder, where the devices keep their working files, into `dir`.
 void useTemporaryFolderIn(const QTemporaryDir& dir);

@@ -111,7 +111,7 @@ void QueryPlaybackTest::cleanupTestCase() {
 
 void QueryPlaybackTest::playsRecordingToTheLine() {
     const QString name = QStringLiteral("2007-3-15140509.wav");
-    QVERIFY(writeToneWav(recordingsFolder() + QLatin1Char('/') + name, kToneLength));
+    QVERIFY(writeRecording(name, kToneLength));
 
     DefaultForm<frmMain2>::Show();
     selectFile(name);

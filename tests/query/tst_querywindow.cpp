@@ -172,7 +172,7 @@ void QueryWindowTest::design() {
 }
 
 void QueryWindowTest::loadListsEveryFile() {
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("2007-3-15140509.wav")), 500ms));
+    QVERIFY(writeRecording(QStringLiteral("2007-3-15140509.wav"), 500ms));
     for (const QString& name : {QStringLiteral("notes.txt"), QStringLiteral("README")}) {
         QFile file(inRecordings(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -193,7 +193,7 @@ void QueryWindowTest::loadListsEveryFile() {
     QCOMPARE(queryWindow()->isChanged(), frmMain2::kFalse);
 
     // Stored while the window is loaded: not listed until it loads again.
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("2007-3-15150000.wav")), 500ms));
+    QVERIFY(writeRecording(QStringLiteral("2007-3-15150000.wav"), 500ms));
     QCOMPARE(list->count(), expected.size());
 }
 
@@ -213,7 +213,7 @@ void QueryWindowTest::missingFolderAtLoad() {
 }
 
 void QueryWindowTest::openSelected() {
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("a.wav")), 1500ms));
+    QVERIFY(writeRecording(QStringLiteral("a.wav"), 1500ms));
     load();
     selectFile(QStringLiteral("a.wav"));
     chooseOpen();
@@ -226,7 +226,7 @@ void QueryWindowTest::openSelected() {
 }
 
 void QueryWindowTest::openWithoutSelection() {
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("a.wav")), 1500ms));
+    QVERIFY(writeRecording(QStringLiteral("a.wav"), 1500ms));
     load();
     chooseOpen();
     QCOMPARE(mci2()->FileName(), recordingsFolder() + QLatin1Char('/'));
@@ -238,8 +238,8 @@ void QueryWindowTest::openWithoutSelection() {
 }
 
 void QueryWindowTest::secondOpenReplacesFirst() {
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("a.wav")), 1500ms));
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("b.wav")), 3000ms));
+    QVERIFY(writeRecording(QStringLiteral("a.wav"), 1500ms));
+    QVERIFY(writeRecording(QStringLiteral("b.wav"), 3000ms));
     load();
     selectFile(QStringLiteral("a.wav"));
     chooseOpen();
@@ -278,7 +278,7 @@ void QueryWindowTest::openWhileChanged() {
     const QString target = dialogAnswer.isEmpty() ? QString() : savePath(dialogAnswer);
     QFile::remove(target);
 
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("b.wav")), 3000ms));
+    QVERIFY(writeRecording(QStringLiteral("b.wav"), 3000ms));
     load();
     recordInWindow();
     const QString recordingFile = mci2()->FileName();
@@ -301,7 +301,7 @@ void QueryWindowTest::openWhileChanged() {
         QVERIFY((*m_boxes)->shown.last().prompt.startsWith(QStringLiteral("录音没有保存")));
 
     QCOMPARE(QFile::exists(target), saved);
-    if (saved) QCOMPARE(soundFileLength(target), qint64(kRecorded.count()));
+    if (saved) QCOMPARE(WavProbe(target).milliseconds(), qint64(kRecorded.count()));
     if (opened) {
         QCOMPARE(mci2()->FileName(), inRecordings(QStringLiteral("b.wav")));
         QCOMPARE(mci2()->Length(), 3000);
@@ -314,7 +314,7 @@ void QueryWindowTest::openWhileChanged() {
 }
 
 void QueryWindowTest::closeWithoutRecording() {
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("a.wav")), 1500ms));
+    QVERIFY(writeRecording(QStringLiteral("a.wav"), 1500ms));
     load();
     selectFile(QStringLiteral("a.wav"));
     chooseOpen();
@@ -374,7 +374,7 @@ void QueryWindowTest::closingCheck() {
     QCOMPARE((*m_boxes)->shown.first().style, kPromptStyle);
     QCOMPARE((*m_boxes)->shown.first().title, kPromptTitle);
     QCOMPARE(QFile::exists(target), saved);
-    if (saved) QCOMPARE(soundFileLength(target), qint64(kRecorded.count()));
+    if (saved) QCOMPARE(WavProbe(target).milliseconds(), qint64(kRecorded.count()));
     QVERIFY(device);
     if (closes) {
         QVERIFY(!queryWindow());
@@ -436,7 +436,7 @@ void QueryWindowTest::failedSaveAtClosing() {
     (*m_dialogs)->answers = {retry};
     QTest::mouseClick(queryControl<QPushButton>("Command1"), Qt::LeftButton);
     QVERIFY(!queryWindow());
-    QCOMPARE(soundFileLength(retry), qint64(kRecorded.count()));
+    QCOMPARE(WavProbe(retry).milliseconds(), qint64(kRecorded.count()));
 }
 
 void QueryWindowTest::positionTexts_data() {
@@ -464,7 +464,7 @@ void QueryWindowTest::positionTexts() {
     QFETCH(int, value);
     (*m_clock)->point = point;
 
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("long.wav")), 70s));
+    QVERIFY(writeRecording(QStringLiteral("long.wav"), 70s));
     load();
     selectFile(QStringLiteral("long.wav"));
     chooseOpen();
@@ -499,7 +499,7 @@ void QueryWindowTest::rangeGrowsOnlyOnExactEqualityWhileRecording() {
 }
 
 void QueryWindowTest::rangeKeptDuringPlayback() {
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("long.wav")), 30s));
+    QVERIFY(writeRecording(QStringLiteral("long.wav"), 30s));
     load();
     selectFile(QStringLiteral("long.wav"));
     chooseOpen();
@@ -529,7 +529,7 @@ void QueryWindowTest::stopClick() {
     QFETCH(int, max);
     const auto duration = std::chrono::milliseconds(at);
 
-    QVERIFY(writeToneWav(inRecordings(QStringLiteral("long.wav")), 30s));
+    QVERIFY(writeRecording(QStringLiteral("long.wav"), 30s));
     load();
     if (recording) {
         mci2()->press(MciButton::Record);

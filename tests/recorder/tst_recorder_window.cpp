@@ -1,6 +1,7 @@
 #include "FakeAudio.h"
 #include "Fakes.h"
-#include "RecordingFiles.h"
+#include "RecordingsFolder.h"
+#include "WavProbe.h"
 
 #include "MMControl.h"
 #include "Slider.h"
@@ -101,8 +102,8 @@ bool RecorderWindowTest::statusUpdateAfter(std::chrono::milliseconds recorded) {
 }
 
 int RecorderWindowTest::storedMilliseconds(const QString& name) const {
-    const WavFile wav = WavFile::read(RecordingsFolder::path() + u'/' + name);
-    return wav.ok ? int(wav.milliseconds()) : -1;
+    const WavProbe wav(RecordingsFolder::file(name));
+    return wav.readable ? int(wav.milliseconds()) : -1;
 }
 
 void RecorderWindowTest::design_data() {

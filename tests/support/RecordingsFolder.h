@@ -1,0 +1,23 @@
+#pragma once
+
+#include "AppInfo.h"
+
+#include <QDir>
+#include <QStringList>
+
+namespace tova::test {
+
+// The recordings folder beside the test program, there for the life of this object.
+class RecordingsFolder {
+public:
+    RecordingsFolder() { QDir().mkpath(path()); }
+    ~RecordingsFolder() { QDir(path()).removeRecursively(); }
+    RecordingsFolder(const RecordingsFolder&) = delete;
+    RecordingsFolder& operator=(const RecordingsFolder&) = delete;
+
+    static QString path() { return recordingsFolder(); }
+    static QString file(const QString& name) { return path() + u'/' + name; }
+    static QStringList files() { return QDir(path()).entryList(QDir::Files, QDir::Name); }
+};
+
+} // namespace tova::test
