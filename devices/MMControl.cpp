@@ -2,6 +2,7 @@
 
 #include "WaveDevice.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -56,6 +57,8 @@ MMControl::MMControl(QWidget* parent)
     , m_device(std::make_unique<WaveDevice>())
     , m_statusTimer(new QTimer(this))
     , m_deviceType(kWaveAudio) {
+    // The bar is one tab stop; its buttons answer the mouse only, so a click leaves focus alone.
+    setFocusPolicy(Qt::TabFocus);
     for (int i = 0; i < kMciButtonCount; ++i) {
         const ButtonDesign& design = kButtonDesign[i];
         auto* button = new QPushButton(this);
@@ -216,6 +219,24 @@ QSize MMControl::sizeHint() const {
 void MMControl::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutButtons();
+}
+
+void MMControl::keyPressEvent(QKeyEvent* event) {
+    // No key stands for a button: activation keys and arrows stop here rather than reach the
+    // window.
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void MMControl::layoutButtons() {

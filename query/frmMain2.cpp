@@ -65,8 +65,6 @@ frmMain2::frmMain2()
     mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
 
     applyDesign(m_client, kDesign);
-    // The bar's buttons take no focus; the bar itself stands first in the tab order.
-    mci2->setFocusPolicy(Qt::TabFocus);
     applyTabOrder(m_client, kTabOrder);
     lblFolderMissing->setWordWrap(true);
     lblFolderMissing->hide();

@@ -1,9 +1,11 @@
 #include "FakeAudio.h"
 #include "MMControl.h"
+#include "TabOrder.h"
 #include "WavProbe.h"
 #include "WaveDevice.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -53,6 +55,7 @@ private slots:
     void setCommandRaisesNoClickNotification();
     void disabledButtonDoesNothing();
     void buttonsShareWidth();
+    void barIsOneTabStopThatKeysLeaveAlone();
     void playbackFollowsPlayed();
     void noInputLeavesModeAndSetsError();
     void serverDeathKeepsCapturedAudio();
@@ -341,6 +344,33 @@ void TestMMControl::buttonsShareWidth() {
     QVERIFY(buttons.last()->isHidden());
     QCOMPARE(buttons[7]->geometry().right(), 235);
     QCOMPARE(buttons[1]->x(), 236 / 8);
+}
+
+void TestMMControl::barIsOneTabStopThatKeysLeaveAlone() {
+    QWidget host;
+    auto* before = new QLineEdit(&host);
+    auto* mci = new MMControl(&host);
+    auto* after = new QLineEdit(&host);
+    mci->setFileName(path("new.wav"));
+    mci->setCommand("Open");
+    int clicks = 0;
+    connect(mci, &MMControl::RecordClick, this, [&](short&) { ++clicks; });
+    host.show();
+    verifyTabOrder({before, mci, after});
+
+    mci->setFocus(Qt::TabFocusReason);
+    for (int key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Left, Qt::Key_Right,
+                    Qt::Key_Up, Qt::Key_Down})
+        QTest::keyClick(mci, Qt::Key(key));
+    QCOMPARE(QApplication::focusWidget(), mci);
+    QCOMPARE(mci->Mode(), int(mciModeStop));
+    QCOMPARE(clicks, 0);
+
+    // A click on a button leaves the focus where it was.
+    before->setFocus();
+    QTest::mouseClick(mci->findChild<QPushButton*>("Record"), Qt::LeftButton);
+    QCOMPARE(mci->Mode(), int(mciModeRecord));
+    QCOMPARE(QApplication::focusWidget(), before);
 }
 
 void TestMMControl::playbackFollowsPlayed() {

@@ -5,6 +5,7 @@
 #include "MMControl.h"
 #include "QuerySupport.h"
 #include "Slider.h"
+#include "TabOrder.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -157,18 +158,8 @@ void QueryWindowTest::design() {
         shown += button->isVisibleTo(mci2()) ? 1 : 0;
     QCOMPARE(shown, 8);
 
-    // Tab goes mci2, File1, sld2, Command1 and round again.
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    const QList<QWidget*> order{mci2(), queryControl<QWidget>("File1"), sld2(),
-                                queryControl<QWidget>("Command1"), mci2()};
-    mci2()->setFocus(Qt::TabFocusReason);
-    for (QWidget* expected : order) {
-        QWidget* focused = QApplication::focusWidget();
-        QVERIFY(focused);
-        QVERIFY2(focused == expected || expected->isAncestorOf(focused),
-                 qPrintable(focused->objectName()));
-        QTest::keyClick(focused, Qt::Key_Tab);
-    }
+    verifyTabOrder({mci2(), queryControl<QWidget>("File1"), sld2(),
+                    queryControl<QWidget>("Command1"), mci2()});
 }
 
 void QueryWindowTest::loadListsEveryFile() {

@@ -1,6 +1,7 @@
 #include "FakeAudio.h"
 #include "Fakes.h"
 #include "RecordingsFolder.h"
+#include "TabOrder.h"
 #include "WavProbe.h"
 
 #include "MMControl.h"
@@ -153,11 +154,7 @@ void RecorderWindowTest::windowAndComponents() {
         shownButtons += button->isVisibleTo(w.mci) ? 1 : 0;
     QCOMPARE(shownButtons, 9);
 
-    // The device's bar takes no keyboard focus, so the slider is the first stop.
-    QWidget* stop = w.nextInFocusChain();
-    while (stop != &w && !(stop->focusPolicy() & Qt::TabFocus && stop->isVisibleTo(&w)))
-        stop = stop->nextInFocusChain();
-    QVERIFY(stop == w.sld || w.sld->isAncestorOf(stop));
+    verifyTabOrder({w.mci, w.sld, w.mci});
 }
 
 void RecorderWindowTest::loadOpensTheTemporaryFileAndRecordsOnceShown() {
