@@ -55,4 +55,24 @@ private:
     bool m_answering;
 };
 
+#ifdef TOVA_PORT_HOLDER
+// Another program holding the serial port at `path` open, for the life of this object.
+class PortHolder {
+public:
+    explicit PortHolder(const QString& path) {
+        m_process.start(QStringLiteral(TOVA_PORT_HOLDER), {path});
+        m_holding = m_process.waitForReadyRead(5000);
+    }
+    ~PortHolder() {
+        m_process.closeWriteChannel();
+        m_process.waitForFinished(5000);
+    }
+    bool holding() const { return m_holding; }
+
+private:
+    QProcess m_process;
+    bool m_holding = false;
+};
+#endif
+
 } // namespace tova::test
