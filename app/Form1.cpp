@@ -46,8 +46,6 @@ const QString kLishu = QStringLiteral("隶书");
 const QStringList kLishuSubstitutes{QStringLiteral("AR PL KaitiM GB"),
                                     QStringLiteral("AR PL UKai CN"),
                                     QStringLiteral("WenQuanYi Micro Hei")};
-const QString kWindowFontFamily = QStringLiteral("WenQuanYi Micro Hei");
-constexpr int kWindowFontPoints = 9;
 constexpr qreal kCommand7Points = 7.5;
 constexpr qreal kLabel5Points = 21.75;
 
@@ -143,9 +141,6 @@ Form1::Form1() {
 
     setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
     setWindowIcon(designIcon());
-    QFont windowFont(kWindowFontFamily);
-    windowFont.setPointSize(kWindowFontPoints);
-    setFont(windowFont);
 
     createControls();
     applyDesign(this, kDesign);

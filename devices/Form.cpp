@@ -6,8 +6,18 @@
 
 namespace tova {
 
+namespace {
+// The window font of every window: a Chinese UI face, so that Chinese text does not fall back
+// to whichever CJK face happens to be installed first.
+const QString kWindowFontFamily = QStringLiteral("WenQuanYi Micro Hei");
+constexpr int kWindowFontPoints = 9;
+} // namespace
+
 Form::Form(QWidget* parent)
     : QWidget(parent, Qt::Window) {
+    QFont windowFont(kWindowFontFamily);
+    windowFont.setPointSize(kWindowFontPoints);
+    setFont(windowFont);
     FormRegistry::instance().m_loaded.append(this);
 }
 
