@@ -1,5 +1,5 @@
 #include "MMControl.h"
-#include "WavProbe.h"
+#include "ToneIntoLine.h"
 #include "WaveDevice.h"
 
 #include <QDir>
@@ -10,45 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <csignal>
-#include <numbers>
 
 using namespace tova;
 using namespace tova::test;
 
-namespace {
-
-constexpr int kLineRate = 8000;
-
-// Plays seconds of a tone into the null sink "line", whose monitor is the default input.
-class ToneIntoLine {
-public:
-    ToneIntoLine(double hz, int seconds) {
-        m_pacat.start("pacat", {"--playback", "--raw", "--format=s16le",
-                                QStringLiteral("--rate=%1").arg(kLineRate), "--channels=1",
-                                "--device=line"});
-        if (!m_pacat.waitForStarted()) return;
-        QByteArray pcm;
-        for (int i = 0; i < seconds * kLineRate; ++i) {
-            const auto sample = qint16(16000 * std::sin(2 * std::numbers::pi * hz * i / kLineRate));
-            pcm.append(reinterpret_cast<const char*>(&sample), 2);
-        }
-        m_pacat.write(pcm);
-        m_pacat.closeWriteChannel();
-    }
-    ~ToneIntoLine() {
-        m_pacat.kill();
-        m_pacat.waitForFinished();
-    }
-    bool started() const { return m_pacat.state() != QProcess::NotRunning; }
-
-private:
-    QProcess m_pacat;
-};
-
-} // namespace
-
+// The device on the private sound server: the null sink "line" and its monitor as the input.
 class TestMMControlPulse : public QObject {
     Q_OBJECT
 
@@ -66,13 +33,12 @@ void TestMMControlPulse::recordsToneFromLine() {
     MMControl mci;
     mci.setFileName(m_dir.filePath("~temp.wav"));
     mci.setCommand("Open");
-    mci.setRecordMode(1);
     mci.press(MciButton::Record);
     QCOMPARE(mci.Error(), 0);
     QCOMPARE(mci.Mode(), int(mciModeRecord));
 
     ToneIntoLine tone(440, 4);
-    QVERIFY(tone.started());
+    QVERIFY(tone.playing());
     QTRY_VERIFY_WITH_TIMEOUT(mci.Length() >= 2500, 15000);
     QCOMPARE(mci.Position(), mci.Length());
 
@@ -141,6 +107,7 @@ void TestMMControlPulse::recordingStopsWhenServerDies() {
     mci.setCommand("Open");
     mci.setCommand("Record");
     ToneIntoLine tone(440, 5);
+    QVERIFY(tone.playing());
     QTRY_VERIFY_WITH_TIMEOUT(mci.Length() >= 1000, 15000);
 
     // The test's own private sound server dies under the recording. Its socket lies beside

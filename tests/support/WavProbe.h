@@ -5,7 +5,9 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <vector>
 
@@ -37,18 +39,20 @@ struct WavProbe {
     qint64 frames() const { return qint64(mono.size()); }
     qint64 milliseconds() const { return sampleRate ? frames() * 1000 / sampleRate : 0; }
 
-    double rms(std::size_t from = 0) const {
+    double rms(std::size_t from = 0, std::size_t to = SIZE_MAX) const {
+        to = std::min(to, mono.size());
         double sum = 0;
-        for (std::size_t i = from; i < mono.size(); ++i)
+        for (std::size_t i = from; i < to; ++i)
             sum += mono[i] * mono[i];
-        return mono.size() > from ? std::sqrt(sum / double(mono.size() - from)) : 0;
+        return to > from ? std::sqrt(sum / double(to - from)) : 0;
     }
 
     // The frequency of a clean tone, from how often it crosses zero going up.
-    double toneHz(std::size_t from = 0) const {
+    double toneHz(std::size_t from = 0, std::size_t to = SIZE_MAX) const {
+        to = std::min(to, mono.size());
         int crossings = 0;
         std::size_t first = 0, last = 0;
-        for (std::size_t i = from + 1; i < mono.size(); ++i) {
+        for (std::size_t i = from + 1; i < to; ++i) {
             if (mono[i - 1] < 0 && mono[i] >= 0) {
                 if (crossings++ == 0) first = i;
                 last = i;
