@@ -16,8 +16,7 @@ public:
 
 protected:
     void Form_Load() override { g_calls << QStringLiteral("load"); }
-    void Form_QueryUnload(short& Cancel, short UnloadMode) override
-    {
+    void Form_QueryUnload(short& Cancel, short UnloadMode) override {
         g_calls << QStringLiteral("query %1").arg(UnloadMode);
         Cancel = refuse;
     }
@@ -33,17 +32,14 @@ class TestForms : public QObject {
 
 private slots:
     void init() { g_calls.clear(); }
-    void cleanup()
-    {
-        if (Probe* probe = DefaultForm<Probe>::loaded())
-            probe->refuse = 0;
+    void cleanup() {
+        if (Probe* probe = DefaultForm<Probe>::loaded()) probe->refuse = 0;
         DefaultForm<Probe>::Unload();
         DefaultForm<Other>::Unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void secondLoadRunsNoLoadSteps()
-    {
+    void secondLoadRunsNoLoadSteps() {
         Probe& first = DefaultForm<Probe>::Load();
         Probe& second = DefaultForm<Probe>::Show();
         QCOMPARE(&first, &second);
@@ -52,8 +48,7 @@ private slots:
         QCOMPARE(Form::loadedCount(), 1);
     }
 
-    void unloadRunsClosingCheckThenUnloadAndAllowsFreshLoad()
-    {
+    void unloadRunsClosingCheckThenUnloadAndAllowsFreshLoad() {
         QPointer<Probe> first = &DefaultForm<Probe>::Show();
         QVERIFY(DefaultForm<Probe>::Unload());
         QCOMPARE(g_calls, (QStringList{"load", "query 1", "unload"}));
@@ -66,14 +61,12 @@ private slots:
         QCOMPARE(g_calls.count("load"), 2);
     }
 
-    void unloadOfWindowNotLoadedDoesNothing()
-    {
+    void unloadOfWindowNotLoadedDoesNothing() {
         QVERIFY(DefaultForm<Probe>::Unload());
         QVERIFY(g_calls.isEmpty());
     }
 
-    void closingCheckCanRefuse()
-    {
+    void closingCheckCanRefuse() {
         Probe& probe = DefaultForm<Probe>::Show();
         probe.refuse = 1;
         QVERIFY(!DefaultForm<Probe>::Unload());
@@ -88,8 +81,7 @@ private slots:
         QCOMPARE(DefaultForm<Probe>::loaded(), nullptr);
     }
 
-    void processEndsAfterLastWindow()
-    {
+    void processEndsAfterLastWindow() {
         QSignalSpy allGone(&FormRegistry::instance(), &FormRegistry::allUnloaded);
         DefaultForm<Probe>::Show();
         DefaultForm<Other>::Show();
@@ -99,8 +91,7 @@ private slots:
         QCOMPARE(allGone.count(), 1);
     }
 
-    void windowOpensAtScreenOriginWithHourglassOnRequest()
-    {
+    void windowOpensAtScreenOriginWithHourglassOnRequest() {
         Probe& probe = DefaultForm<Probe>::Show();
         QCOMPARE(probe.frameGeometry().topLeft(), QPoint(0, 0));
         probe.setMousePointer(vbHourglass);

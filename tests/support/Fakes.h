@@ -14,8 +14,7 @@ namespace tova::test {
 // Installs a fake behind a seam for the life of this object, then puts the real one back.
 template <class Fake, class SeamType> class Installed {
 public:
-    Installed()
-    {
+    Installed() {
         auto fake = std::make_unique<Fake>();
         m_fake = fake.get();
         SeamType::install(std::move(fake));
@@ -60,7 +59,9 @@ using FileDialogsFake = Installed<FakeFileDialogs, FileDialogSeam>;
 // A clock that stands still at a set moment, with set regional formats.
 class FixedClock : public RegionalClock {
 public:
-    QDateTime now() const override { return moments.size() > 1 ? moments.takeFirst() : moments.first(); }
+    QDateTime now() const override {
+        return moments.size() > 1 ? moments.takeFirst() : moments.first();
+    }
     QString shortDateFormat() const override { return dateFormat; }
     QString timeFormat() const override { return timeOfDayFormat; }
     QString decimalPoint() const override { return point; }
