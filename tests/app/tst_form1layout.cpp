@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
-#include <QTimer>
 
 using namespace tova;
 using namespace tova::test;
@@ -56,168 +55,138 @@ class TestForm1Layout : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void initTestCase() {
+        qputenv("TOVA_PORT_DIR", m_ports.path().toLocal8Bit());
+        for (int port = 3; port <= 9; ++port)
+            QFile::link(m_ports.filePath("nothing"),
+                        m_ports.filePath(QStringLiteral("com%1").arg(port)));
+        m_form = &DefaultForm<Form1>::Show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    }
 
-    void controls_data();
-    void controls();
-    void window();
-    void tabOrderAndFirstFocus();
-    void timers();
-    void pictures();
-    void chineseIsDrawnFromChineseFonts_data();
-    void chineseIsDrawnFromChineseFonts();
+    void cleanupTestCase() { DefaultForm<Form1>::Unload(); }
+
+    void controls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<qreal>("points");
+
+        const QString ui = QStringLiteral("WenQuanYi Micro Hei");
+        const QString lishu = QStringLiteral("隶书");
+        auto row = [](const char* name, const char* kind, const QString& text, QRect twips,
+                      const QString& family, qreal points) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text
+                                << twips << family << points;
+        };
+        row("Command2", "QPushButton", "拨电话", {6720, 600, 1095, 495}, ui, 9);
+        row("Command3", "QPushButton", "接电话", {6720, 1080, 1095, 495}, ui, 9);
+        row("Text1", "QLineEdit", "", {1680, 1440, 2655, 375}, ui, 9);
+        row("Label2", "QLabel", "请输入电话号码", {120, 1560, 1335, 255}, ui, 9);
+        row("Command4", "QPushButton", "挂断电话", {6720, 1560, 1095, 495}, ui, 9);
+        row("Command1", "QPushButton", "查询语音", {6720, 2040, 1095, 495}, ui, 9);
+        row("Label4", "QLabel", "", {120, 2400, 1575, 495}, ui, 9);
+        row("Label1", "QLabel", "", {2520, 2400, 1695, 615}, ui, 9);
+        row("Command5", "QPushButton", "退出", {6720, 2520, 1095, 495}, ui, 9);
+        row("Command7", "QPushButton", "Tova游戏频道", {6720, 3360, 1095, 375}, lishu, 7.5);
+        row("Label5", "QLabel", "", {6120, 3960, 2655, 615}, lishu, 21.75);
+        row("Image1", "QLabel", "", {7680, 4800, 1905, 795}, ui, 9);
+    }
+
+    void controls() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        QFETCH(QRect, twips);
+        QFETCH(QString, family);
+        QFETCH(qreal, points);
+
+        auto* control = m_form->findChild<QWidget*>(name);
+        QVERIFY(control);
+        QCOMPARE(control->parentWidget(), m_form);
+        QCOMPARE(QString::fromLatin1(control->metaObject()->className()), kind);
+        QVERIFY(control->isVisible());
+        QCOMPARE(control->geometry(),
+                 QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+        QCOMPARE(textOf(control), text);
+        QCOMPARE(control->font().family(), family);
+        QCOMPARE(control->font().pointSizeF(), points);
+        QCOMPARE(control->font().weight(), QFont::Normal);
+        QCOMPARE(control->font().italic(), false);
+    }
+
+    void window() {
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("TOVA电话录音系统V2.0"));
+        QCOMPARE(m_form->size(), QSize(628, 364));
+        QCOMPARE(m_form->frameGeometry().topLeft(),
+                 QGuiApplication::primaryScreen()->geometry().topLeft());
+        QVERIFY(m_form->findChildren<QMenuBar*>().isEmpty());
+    }
+
+    void tabOrderAndFirstFocus() {
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+        QCOMPARE(QApplication::focusWidget(), m_form->Text1);
+
+        QStringList order;
+        QWidget* control = m_form->Text1;
+        do {
+            if (control->focusPolicy() & Qt::TabFocus) order.append(control->objectName());
+            control = control->nextInFocusChain();
+        } while (control != m_form->Text1);
+        QCOMPARE(order, (QStringList{"Text1", "Command3", "Command4", "Text7", "Text8", "Command2",
+                                     "Command1", "Command5", "Command7"}));
+    }
+
+    void pictures() {
+        const QPixmap picture = m_form->Image1->pixmap();
+        QCOMPARE(picture.size(), QSize(400, 140));
+        QVERIFY(m_form->Image1->hasScaledContents());
+        // The red mark stands out from the background.
+        QVERIFY(picture.toImage().pixel(10, 70) != picture.toImage().pixel(318, 50));
+
+        const QIcon icon = m_form->windowIcon();
+        QVERIFY(icon.availableSizes().contains(QSize(16, 16)));
+        QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
+        QVERIFY(qAlpha(icon.pixmap(32, 32).toImage().pixel(16, 16)) > 0);
+    }
+
+    void chineseIsDrawnFromChineseFonts_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<bool>("brushFace");
+        QTest::newRow("Label2") << "Label2" << QStringLiteral("请输入电话号码") << false;
+        QTest::newRow("Command4") << "Command4" << QStringLiteral("挂断电话") << false;
+        QTest::newRow("Label4") << "Label4" << QStringLiteral("请您摘下电话机准备通话") << false;
+        QTest::newRow("Command7") << "Command7" << QStringLiteral("Tova游戏频道") << true;
+        QTest::newRow("Label5") << "Label5" << QStringLiteral("14:05:09 下午") << true;
+    }
+
+    void chineseIsDrawnFromChineseFonts() {
+        QFETCH(QString, name);
+        QFETCH(QString, sample);
+        QFETCH(bool, brushFace);
+        const QFont font = m_form->findChild<QWidget*>(name)->font();
+
+        const QString resolved = QFontInfo(font).family();
+        QVERIFY2(QFontDatabase::writingSystems(resolved).contains(QFontDatabase::SimplifiedChinese),
+                 qPrintable(resolved));
+        if (brushFace) QCOMPARE(resolved, kBrushFace);
+
+        const Drawn drawn = drawnWith(sample, font);
+        QCOMPARE(drawn.missingGlyphs, 0);
+        for (const QString& family : drawn.families)
+            QVERIFY2(
+                QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese),
+                qPrintable(family));
+    }
 
 private:
     QTemporaryDir m_ports;
     MessageBoxesFake m_boxes;
     Form1* m_form = nullptr;
 };
-
-void TestForm1Layout::initTestCase() {
-    qputenv("TOVA_PORT_DIR", m_ports.path().toLocal8Bit());
-    for (int port = 3; port <= 9; ++port)
-        QFile::link(m_ports.filePath("nothing"),
-                    m_ports.filePath(QStringLiteral("com%1").arg(port)));
-    m_form = &DefaultForm<Form1>::Show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-}
-
-void TestForm1Layout::cleanupTestCase() {
-    DefaultForm<Form1>::Unload();
-}
-
-void TestForm1Layout::controls_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QRect>("twips");
-    QTest::addColumn<QString>("family");
-    QTest::addColumn<qreal>("points");
-
-    const QString ui = QStringLiteral("WenQuanYi Micro Hei");
-    const QString lishu = QStringLiteral("隶书");
-    auto row = [](const char* name, const char* kind, const QString& text, QRect twips,
-                  const QString& family, qreal points) {
-        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text
-                            << twips << family << points;
-    };
-    row("Command2", "QPushButton", "拨电话", {6720, 600, 1095, 495}, ui, 9);
-    row("Command3", "QPushButton", "接电话", {6720, 1080, 1095, 495}, ui, 9);
-    row("Text1", "QLineEdit", "", {1680, 1440, 2655, 375}, ui, 9);
-    row("Label2", "QLabel", "请输入电话号码", {120, 1560, 1335, 255}, ui, 9);
-    row("Command4", "QPushButton", "挂断电话", {6720, 1560, 1095, 495}, ui, 9);
-    row("Command1", "QPushButton", "查询语音", {6720, 2040, 1095, 495}, ui, 9);
-    row("Label4", "QLabel", "", {120, 2400, 1575, 495}, ui, 9);
-    row("Label1", "QLabel", "", {2520, 2400, 1695, 615}, ui, 9);
-    row("Command5", "QPushButton", "退出", {6720, 2520, 1095, 495}, ui, 9);
-    row("Command7", "QPushButton", "Tova游戏频道", {6720, 3360, 1095, 375}, lishu, 7.5);
-    row("Label5", "QLabel", "", {6120, 3960, 2655, 615}, lishu, 21.75);
-    row("Image1", "QLabel", "", {7680, 4800, 1905, 795}, ui, 9);
-}
-
-void TestForm1Layout::controls() {
-    QFETCH(QString, name);
-    QFETCH(QString, kind);
-    QFETCH(QString, text);
-    QFETCH(QRect, twips);
-    QFETCH(QString, family);
-    QFETCH(qreal, points);
-
-    auto* control = m_form->findChild<QWidget*>(name);
-    QVERIFY(control);
-    QCOMPARE(control->parentWidget(), m_form);
-    QCOMPARE(QString::fromLatin1(control->metaObject()->className()), kind);
-    QVERIFY(control->isVisible());
-    QCOMPARE(control->geometry(),
-             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
-    QCOMPARE(textOf(control), text);
-    QCOMPARE(control->font().family(), family);
-    QCOMPARE(control->font().pointSizeF(), points);
-    QCOMPARE(control->font().weight(), QFont::Normal);
-    QCOMPARE(control->font().italic(), false);
-}
-
-void TestForm1Layout::window() {
-    QCOMPARE(m_form->windowTitle(), QStringLiteral("TOVA电话录音系统V2.0"));
-    QCOMPARE(m_form->size(), QSize(628, 364));
-    QCOMPARE(m_form->frameGeometry().topLeft(),
-             QGuiApplication::primaryScreen()->geometry().topLeft());
-    QVERIFY(m_form->findChildren<QMenuBar*>().isEmpty());
-    // Before the first tick of the display timer the boxes hold their design-time texts.
-    Form1 fresh;
-    QCOMPARE(fresh.Text7->text(), QStringLiteral("Text7"));
-    QCOMPARE(fresh.Text8->text(), QStringLiteral("Text8"));
-    QVERIFY(fresh.Text7->isVisibleTo(&fresh));
-}
-
-void TestForm1Layout::tabOrderAndFirstFocus() {
-    QVERIFY(QTest::qWaitForWindowActive(m_form));
-    QCOMPARE(QApplication::focusWidget(), m_form->Text1);
-
-    QStringList order;
-    QWidget* control = m_form->Text1;
-    do {
-        if (control->focusPolicy() & Qt::TabFocus) order.append(control->objectName());
-        control = control->nextInFocusChain();
-    } while (control != m_form->Text1);
-    QCOMPARE(order, (QStringList{"Text1", "Command3", "Command4", "Text7", "Text8", "Command2",
-                                 "Command1", "Command5", "Command7"}));
-}
-
-void TestForm1Layout::timers() {
-    for (const char* name : {"Timer1", "Timer2"}) {
-        auto* timer = m_form->findChild<QTimer*>(QString::fromLatin1(name));
-        QVERIFY2(timer, name);
-        QCOMPARE(timer->interval(), 100);
-        QVERIFY(timer->isActive());
-        QVERIFY(!timer->isSingleShot());
-    }
-}
-
-void TestForm1Layout::pictures() {
-    const QPixmap picture = m_form->Image1->pixmap();
-    QCOMPARE(picture.size(), QSize(400, 140));
-    QVERIFY(m_form->Image1->hasScaledContents());
-    QCOMPARE(m_form->Image1->frameShape(), QFrame::NoFrame);
-    const QImage image = picture.toImage();
-    QVERIFY(qAlpha(image.pixel(200, 70)) > 0);
-    QVERIFY(image.pixel(10, 70) != image.pixel(345, 70));
-
-    const QIcon icon = m_form->windowIcon();
-    QVERIFY(icon.availableSizes().contains(QSize(16, 16)));
-    QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
-    QVERIFY(qAlpha(icon.pixmap(32, 32).toImage().pixel(16, 16)) > 0);
-}
-
-void TestForm1Layout::chineseIsDrawnFromChineseFonts_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("sample");
-    QTest::addColumn<bool>("brushFace");
-    QTest::newRow("Label2") << "Label2" << QStringLiteral("请输入电话号码") << false;
-    QTest::newRow("Command4") << "Command4" << QStringLiteral("挂断电话") << false;
-    QTest::newRow("Label4") << "Label4" << QStringLiteral("请您摘下电话机准备通话") << false;
-    QTest::newRow("Command7") << "Command7" << QStringLiteral("Tova游戏频道") << true;
-    QTest::newRow("Label5") << "Label5" << QStringLiteral("14:05:09 下午") << true;
-}
-
-void TestForm1Layout::chineseIsDrawnFromChineseFonts() {
-    QFETCH(QString, name);
-    QFETCH(QString, sample);
-    QFETCH(bool, brushFace);
-    const QFont font = m_form->findChild<QWidget*>(name)->font();
-
-    const QString resolved = QFontInfo(font).family();
-    QVERIFY2(QFontDatabase::writingSystems(resolved).contains(QFontDatabase::SimplifiedChinese),
-             qPrintable(resolved));
-    if (brushFace) QCOMPARE(resolved, kBrushFace);
-
-    const Drawn drawn = drawnWith(sample, font);
-    QCOMPARE(drawn.missingGlyphs, 0);
-    for (const QString& family : drawn.families)
-        QVERIFY2(QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese),
-                 qPrintable(family));
-}
 
 QTEST_MAIN(TestForm1Layout)
 #include "tst_form1layout.moc"
