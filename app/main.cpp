@@ -11,5 +11,7 @@ int main(int argc, char** argv) {
                      &QApplication::quit, Qt::QueuedConnection);
     tova::unloadAllOnTermination();
     tova::DefaultForm<tova::Form1>::Show();
+    // Stopped already, during the start-up message.
+    if (tova::Form::loadedCount() == 0) return 0;
     return app.exec();
 }

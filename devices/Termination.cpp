@@ -34,7 +34,8 @@ void unloadAllOnTermination() {
         static bool unloading = false;
         if (unloading) return;
         unloading = true;
-        FormRegistry::instance().unloadAll(vbAppTaskManager);
+        // Leaves every event loop, a message box's too: nothing is left to answer it.
+        if (FormRegistry::instance().unloadAll(vbAppTaskManager)) QCoreApplication::exit(0);
         unloading = false;
     });
     struct sigaction action {};
