@@ -13,101 +13,61 @@ namespace tova::test {
 
 namespace {
 
-constexpr double kToneHz = 440.0;
-constexpr double kToneAmplitude = 0.5 * 32767;
-
-// Streams stay registered here while they run, even after the fake has gone.
-struct Streams {
-    std::set<class FakeInput*> inputs;
-    std::set<class FakeOutput*> outputs;
-};
-
-qint64 framesIn(std::chrono::milliseconds d, int sampleRate) {
-    return d.count() * sampleRate / 1000;
-}
-
-class FakeInput final : public AudioInput {
+// Captures a 440 Hz tone for an input client, or plays for an output client.
+class FakeStream final : public AudioInput, public AudioOutput {
 public:
-    FakeInput(std::shared_ptr<Streams> streams, const PcmFormat& format, Client& client)
-        : m_streams(std::move(streams))
+    // Streams stay registered while they run, even after the fake has gone.
+    using Live = std::shared_ptr<std::set<FakeStream*>>;
+    FakeStream(Live live, const PcmFormat& format, AudioInput::Client* in, AudioOutput::Client* out)
+        : m_live(std::move(live))
         , m_format(format)
-        , m_client(&client) {
-        m_streams->inputs.insert(this);
+        , m_in(in)
+        , m_out(out) {
+        m_live->insert(this);
     }
-    ~FakeInput() override { m_streams->inputs.erase(this); }
+    ~FakeStream() override { m_live->erase(this); }
 
-    void stop() override { m_client = nullptr; }
+    void stop() override { m_in = nullptr, m_out = nullptr; }
     void drain() override {}
-
-    void deliver(std::chrono::milliseconds d) {
-        const qint64 frames = framesIn(d, m_format.sampleRate);
-        std::vector<qint16> pcm;
-        pcm.reserve(frames * m_format.channels);
-        for (qint64 i = 0; i < frames; ++i, ++m_phase) {
-            const double t = double(m_phase) / m_format.sampleRate;
-            const auto sample =
-                qint16(std::lround(kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * t)));
-            pcm.insert(pcm.end(), m_format.channels, sample);
-        }
-        if (m_client)
-            m_client->captured(QByteArrayView(reinterpret_cast<const char*>(pcm.data()),
-                                              qsizetype(pcm.size() * sizeof(qint16))));
-    }
-
-    void die() {
-        if (m_client) std::exchange(m_client, nullptr)->inputFailed(QStringLiteral("server gone"));
-    }
-
-private:
-    std::shared_ptr<Streams> m_streams;
-    PcmFormat m_format;
-    Client* m_client;
-    qint64 m_phase = 0;
-};
-
-class FakeOutput final : public AudioOutput {
-public:
-    FakeOutput(std::shared_ptr<Streams> streams, const PcmFormat& format, Client& client)
-        : m_streams(std::move(streams))
-        , m_format(format)
-        , m_client(&client) {
-        m_streams->outputs.insert(this);
-    }
-    ~FakeOutput() override { m_streams->outputs.erase(this); }
-
-    void stop() override { m_client = nullptr; }
     qint64 playedFrames() const override { return m_played; }
 
-    void consume(std::chrono::milliseconds d) {
-        const qint64 wanted = framesIn(d, m_format.sampleRate) * m_format.bytesPerFrame();
+    void capture(std::chrono::milliseconds d) {
+        std::vector<qint16> pcm;
+        for (qint64 i = frames(d); m_in && i > 0; --i, ++m_phase) {
+            const double t = double(m_phase) / m_format.sampleRate;
+            pcm.insert(pcm.end(), m_format.channels,
+                       qint16(std::lround(0.5 * 32767 * std::sin(2 * std::numbers::pi * 440 * t))));
+        }
+        if (m_in)
+            m_in->captured(QByteArrayView(reinterpret_cast<const char*>(pcm.data()),
+                                          qsizetype(pcm.size() * sizeof(qint16))));
+    }
+    void play(std::chrono::milliseconds d) {
+        const qint64 wanted = frames(d) * m_format.bytesPerFrame();
         QByteArray buffer(wanted, Qt::Uninitialized);
         qint64 got = 0;
-        while (m_client && got < wanted) {
-            const qint64 piece = m_client->supply(buffer.data() + got, wanted - got);
-            if (piece <= 0) break;
-            got += piece;
-        }
+        for (qint64 piece = 1; m_out && got < wanted && piece > 0; got += piece)
+            piece = qMax<qint64>(0, m_out->supply(buffer.data() + got, wanted - got));
         m_played += got / m_format.bytesPerFrame();
-        if (m_client && m_client->suppliedAll()) std::exchange(m_client, nullptr)->outputFinished();
+        if (m_out && m_out->suppliedAll()) std::exchange(m_out, nullptr)->outputFinished();
     }
-
     void die() {
-        if (m_client) std::exchange(m_client, nullptr)->outputFailed(QStringLiteral("server gone"));
+        if (m_in) std::exchange(m_in, nullptr)->inputFailed(QStringLiteral("server gone"));
+        if (m_out) std::exchange(m_out, nullptr)->outputFailed(QStringLiteral("server gone"));
     }
 
 private:
-    std::shared_ptr<Streams> m_streams;
+    qint64 frames(std::chrono::milliseconds d) const {
+        return d.count() * m_format.sampleRate / 1000;
+    }
+
+    Live m_live;
     PcmFormat m_format;
-    Client* m_client;
+    AudioInput::Client* m_in;
+    AudioOutput::Client* m_out;
+    qint64 m_phase = 0;
     qint64 m_played = 0;
 };
-
-// Each step works on a copy of the set, since a device may stop a stream while it is told.
-template <class Stream, class Step> void forEach(const std::set<Stream*>& live, Step step) {
-    const std::set<Stream*> now = live;
-    for (Stream* stream : now)
-        if (live.contains(stream)) step(*stream);
-}
 
 } // namespace
 
@@ -115,18 +75,21 @@ class FakeAudioBackend final : public AudioBackend {
 public:
     std::unique_ptr<AudioInput> startInput(const PcmFormat& format, AudioInput::Client& client,
                                            QString& failure) override {
-        if (!inputAvailable) {
-            failure = QStringLiteral("no input device");
-            return nullptr;
-        }
-        return std::make_unique<FakeInput>(streams, format, client);
+        if (!inputAvailable) failure = QStringLiteral("no input device");
+        return inputAvailable ? std::make_unique<FakeStream>(live, format, &client, nullptr)
+                              : nullptr;
     }
     std::unique_ptr<AudioOutput> startOutput(const PcmFormat& format, AudioOutput::Client& client,
                                              QString&) override {
-        return std::make_unique<FakeOutput>(streams, format, client);
+        return std::make_unique<FakeStream>(live, format, nullptr, &client);
+    }
+    // Each step works on a copy, since a device may stop a stream while it is told.
+    template <class Step> void forEach(Step step) {
+        for (FakeStream* stream : std::set<FakeStream*>(*live))
+            if (live->contains(stream)) step(*stream);
     }
 
-    std::shared_ptr<Streams> streams = std::make_shared<Streams>();
+    FakeStream::Live live = std::make_shared<std::set<FakeStream*>>();
     bool inputAvailable = true;
 };
 
@@ -135,26 +98,20 @@ FakeAudio::FakeAudio() {
     m_backend = backend.get();
     AudioBackendSeam::install(std::move(backend));
 }
-
 FakeAudio::~FakeAudio() {
     AudioBackendSeam::install(nullptr);
 }
-
 void FakeAudio::capture(std::chrono::milliseconds d) {
-    forEach(m_backend->streams->inputs, [d](FakeInput& input) { input.deliver(d); });
+    m_backend->forEach([d](FakeStream& s) { s.capture(d); });
 }
-
 void FakeAudio::play(std::chrono::milliseconds d) {
-    forEach(m_backend->streams->outputs, [d](FakeOutput& output) { output.consume(d); });
+    m_backend->forEach([d](FakeStream& s) { s.play(d); });
 }
-
 void FakeAudio::setInputAvailable(bool available) {
     m_backend->inputAvailable = available;
 }
-
 void FakeAudio::serverDies() {
-    forEach(m_backend->streams->inputs, [](FakeInput& input) { input.die(); });
-    forEach(m_backend->streams->outputs, [](FakeOutput& output) { output.die(); });
+    m_backend->forEach([](FakeStream& s) { s.die(); });
 }
 
 namespace {
@@ -178,7 +135,6 @@ private:
 FullDisk::FullDisk(qint64 bytesBeforeFailure) {
     SaveWriterSeam::install(std::make_unique<FullDiskWriter>(bytesBeforeFailure));
 }
-
 FullDisk::~FullDisk() {
     SaveWriterSeam::install(nullptr);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -53,6 +55,27 @@ private:
     QByteArray m_received;
     QByteArray m_pending;
     bool m_answering;
+};
+
+// A port folder of its own, named by TOVA_PORT_DIR for the life of this object.
+class PortFolder {
+public:
+    PortFolder() { qputenv("TOVA_PORT_DIR", QFile::encodeName(m_dir.path())); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString link(int port) const { return path(QStringLiteral("com%1").arg(port)); }
+    // COMn links to nothing: the port does not exist.
+    void missing(int port) const { QFile::link(path(QStringLiteral("nothing")), link(port)); }
+    void noModem() const {
+        for (int port = 3; port <= 9; ++port)
+            missing(port);
+    }
+    // A line on COMn whose far end is reachable as "modemN".
+    std::unique_ptr<PtyPair> line(int port) const {
+        return std::make_unique<PtyPair>(link(port), path(QStringLiteral("modem%1").arg(port)));
+    }
+
+private:
+    QTemporaryDir m_dir;
 };
 
 #ifdef TOVA_PORT_HOLDER
