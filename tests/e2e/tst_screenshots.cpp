@@ -1,18 +1,17 @@
 #include "Fakes.h"
 #include "Form1.h"
 #include "MMControl.h"
+#include "PtyPair.h"
 #include "QuerySupport.h"
 #include "RecordingsFolder.h"
+#include "Windows.h"
 #include "frmMain.h"
 #include "frmMain2.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QDir>
 #include <QFontDatabase>
 #include <QGlyphRun>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QRawFont>
 #include <QSignalSpy>
@@ -29,24 +28,9 @@ using namespace tova::test;
 
 namespace {
 
-QString textOf(const QWidget* control) {
-    if (auto* button = qobject_cast<const QAbstractButton*>(control)) return button->text();
-    if (auto* label = qobject_cast<const QLabel*>(control)) return label->text();
-    return {};
-}
-
 void setTextOf(QWidget* control, const QString& text) {
     if (auto* button = qobject_cast<QAbstractButton*>(control)) button->setText(text);
     if (auto* label = qobject_cast<QLabel*>(control)) label->setText(text);
-}
-
-// Pixels that differ between two pictures of the same size.
-int differingPixels(const QImage& a, const QImage& b) {
-    int count = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            count += a.pixel(x, y) != b.pixel(x, y);
-    return count;
 }
 
 bool isChinese(char32_t c) {
@@ -63,10 +47,10 @@ void verifyChineseDrawn(const QString& text, const QFont& font) {
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();
-        const QList<QGlyphRun> runs = layout.glyphRuns();
-        QCOMPARE(runs.size(), 1);
-        const QString family = runs[0].rawFont().familyName();
-        QVERIFY2(!runs[0].glyphIndexes().contains(0), qPrintable(family + u' ' + character));
+        const QGlyphRun run = layout.glyphRuns().value(0);
+        const QString family = run.rawFont().familyName();
+        QVERIFY2(!run.glyphIndexes().isEmpty() && !run.glyphIndexes().contains(0),
+                 qPrintable(family + u' ' + character));
         QVERIFY2(QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese),
                  qPrintable(family + u' ' + character));
     }
@@ -84,7 +68,10 @@ void verifyChineseDrawn(QWidget* control) {
     setTextOf(control, QString());
     const QImage bare = control->grab().toImage();
     setTextOf(control, text);
-    const int ink = differingPixels(drawn, bare);
+    int ink = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            ink += drawn.pixel(x, y) != bare.pixel(x, y);
     // A few dozen pixels for each character at the least.
     QVERIFY2(ink >= 20 * chinese, qPrintable(control->objectName() + ": " + QString::number(ink)));
 }
@@ -110,6 +97,7 @@ private slots:
 
 private:
     QTemporaryDir m_scratch;
+    PortFolder m_ports;
     std::optional<RecordingsFolder> m_recordings;
     MessageBoxesFake m_boxes;
 };
@@ -122,19 +110,13 @@ void ScreenshotTest::initTestCase() {
 }
 
 void ScreenshotTest::cleanupTestCase() {
-    DefaultForm<frmMain2>::Unload();
-    DefaultForm<frmMain>::Unload();
-    DefaultForm<Form1>::Unload();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    unloadAllWindows();
     m_recordings.reset();
 }
 
 void ScreenshotTest::mainWindow() {
     // No modem anywhere: the window says so and carries on.
-    qputenv("TOVA_PORT_DIR", m_scratch.path().toLocal8Bit());
-    for (int port = 3; port <= 9; ++port)
-        QFile::link(m_scratch.filePath("nothing"),
-                    m_scratch.filePath(QStringLiteral("com%1").arg(port)));
+    m_ports.noModem();
     Form1& form = DefaultForm<Form1>::Show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QCOMPARE(m_boxes->shown.size(), 1);
@@ -190,9 +172,8 @@ void ScreenshotTest::queryWindow() {
     QCOMPARE(client->y(), bar->geometry().bottom() + 1);
     QCOMPARE(query.size(), QSize(859, 714 + bar->height()));
 
-    verifyChineseDrawn(queryControl<QLabel>("lblNow2"));
-    verifyChineseDrawn(queryControl<QLabel>("lblTotal2"));
-    verifyChineseDrawn(queryControl<QWidget>("Command1"));
+    for (const char* name : {"lblNow2", "lblTotal2", "Command1"})
+        verifyChineseDrawn(queryControl<QWidget>(name));
     const QString menu = query.findChild<QAction*>(QStringLiteral("mnuFileOpen"))->text();
     verifyChineseDrawn(menu, bar->font());
     save(query, QStringLiteral("query-window.png"));
