@@ -3,7 +3,6 @@
 #include "ToneIntoLine.h"
 
 #include "MMControl.h"
-#include "RegionalClock.h"
 #include "frmMain.h"
 
 #include <QTest>
@@ -31,14 +30,7 @@ private slots:
         const QDateTime after = QDateTime::currentDateTime();
         QCOMPARE(boxes->shown.size(), 0);
 
-        // The name carries the date and time of the save, by the user's regional formats.
-        const RegionalClock& clock = ClockSeam::get();
-        QStringList names;
-        for (QDateTime moment = before; moment <= after.addSecs(1); moment = moment.addSecs(1)) {
-            QString date = clock.dateText(before.date());
-            date.replace(u'/', u'-').replace(u'\\', u'-');
-            names << date + clock.timeText(moment.time()).remove(u':') + QStringLiteral(".wav");
-        }
+        const QStringList names = RecordingsFolder::namesBetween(before, after);
         const QStringList files = RecordingsFolder::files();
         QCOMPARE(files.size(), 1);
         QVERIFY2(names.contains(files.first()),

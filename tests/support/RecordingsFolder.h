@@ -1,6 +1,9 @@
 #pragma once
 
 #include "AppInfo.h"
+#include "RegionalClock.h"
+
+#include <QDateTime>
 
 #include <QDir>
 #include <QStringList>
@@ -18,6 +21,16 @@ public:
     static QString path() { return recordingsFolder(); }
     static QString file(const QString& name) { return path() + u'/' + name; }
     static QStringList files() { return QDir(path()).entryList(QDir::Files, QDir::Name); }
+    // The names a call stored between the two moments can have, by the user's formats.
+    static QStringList namesBetween(const QDateTime& from, const QDateTime& to) {
+        const RegionalClock& clock = ClockSeam::get();
+        QString date = clock.dateText(from.date());
+        date.replace(u'/', u'-').replace(u'\\', u'-');
+        QStringList names;
+        for (QDateTime t = from.addSecs(-1); t <= to.addSecs(1); t = t.addSecs(1))
+            names << date + clock.timeText(t.time()).remove(u':') + QStringLiteral(".wav");
+        return names;
+    }
 };
 
 } // namespace tova::test
