@@ -3,7 +3,6 @@
 #include "PtyPair.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
@@ -44,7 +43,6 @@ class TestPortDiscovery : public QObject {
 private slots:
     void init() {
         m_ports.emplace();
-        qputenv("TOVA_PORT_DIR", m_ports->path().toLocal8Bit());
         m_boxes->shown.clear();
     }
     void cleanup() {
@@ -58,9 +56,9 @@ private slots:
         QVERIFY(modemOn(3));
         OpenWatch watch;
         for (int port = 4; port <= 9; ++port) {
-            const QString file = m_ports->filePath(QStringLiteral("file%1").arg(port));
+            const QString file = m_ports->path(QStringLiteral("file%1").arg(port));
             QFile(file).open(QIODevice::WriteOnly);
-            QFile::link(file, link(port));
+            QFile::link(file, m_ports->link(port));
             watch.watch(file);
         }
         verifyOpened(3);
@@ -69,23 +67,22 @@ private slots:
 
     void onlyCom9Opens() {
         for (int port = 3; port <= 8; ++port)
-            missing(port);
+            m_ports->missing(port);
         QVERIFY(modemOn(9));
         verifyOpened(9);
     }
 
     void busyAndMissingPortsAreSkipped() {
         QVERIFY(modemOn(3));
-        PortHolder holder(link(3));
+        PortHolder holder(m_ports->link(3));
         QVERIFY(holder.holding());
-        missing(4);
+        m_ports->missing(4);
         QVERIFY(modemOn(5));
         verifyOpened(5);
     }
 
     void noPortShowsMessageAndWindowStillOpens() {
-        for (int port = 3; port <= 9; ++port)
-            missing(port);
+        m_ports->noModem();
         Form1& form = DefaultForm<Form1>::Show();
         QCOMPARE(m_boxes->shown.size(), 1);
         QCOMPARE(m_boxes->shown[0].prompt, kNoModem);
@@ -96,23 +93,19 @@ private slots:
     }
 
     void unloadClosesTheOpenedPort() {
-        missing(3);
+        m_ports->missing(3);
         QVERIFY(modemOn(4));
         QVERIFY(modemOn(5));
         verifyOpened(4);
         QVERIFY(DefaultForm<Form1>::Unload());
-        QVERIFY(PortHolder(link(4)).holding());
+        QVERIFY(PortHolder(m_ports->link(4)).holding());
     }
 
 private:
-    QString link(int port) const { return m_ports->filePath(QStringLiteral("com%1").arg(port)); }
     bool modemOn(int port) {
-        m_lines.push_back(std::make_unique<PtyPair>(
-            link(port), m_ports->filePath(QStringLiteral("modem%1").arg(port))));
+        m_lines.push_back(m_ports->line(port));
         return m_lines.back()->isReady();
     }
-    // A link to nothing: the port does not exist.
-    void missing(int port) { QFile::link(m_ports->filePath("nothing"), link(port)); }
     void verifyOpened(int port) {
         Form1& form = DefaultForm<Form1>::Show();
         QCOMPARE(form.MSComm1.CommPort(), short(port));
@@ -120,7 +113,7 @@ private:
         QVERIFY(m_boxes->shown.isEmpty());
     }
 
-    std::optional<QTemporaryDir> m_ports;
+    std::optional<PortFolder> m_ports;
     std::vector<std::unique_ptr<PtyPair>> m_lines;
     MessageBoxesFake m_boxes;
 };
