@@ -9,7 +9,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 DEMO=$(mktemp -d /tmp/tova-demo.XXXXXX)
 cleanup() {
-    jobs -p | xargs -r kill 2>/dev/null || true
+    # The voice loop's player is a grandchild: stop it with its loop.
+    for job in $(jobs -p); do
+        pkill -P "$job" 2>/dev/null || true
+        kill "$job" 2>/dev/null || true
+    done
     pulse_stop
     rm -rf "$DEMO"
 }

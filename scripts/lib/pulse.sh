@@ -30,9 +30,9 @@ pulse_start() {
 
 pulse_stop() {
     if [ -n "${PULSE_PID:-}" ]; then
-        kill "$PULSE_PID" 2>/dev/null
-        wait "$PULSE_PID" 2>/dev/null
+        kill "$PULSE_PID" 2>/dev/null || true
+        wait "$PULSE_PID" 2>/dev/null || true
     fi
-    [ -n "${PULSE_HOME:-}" ] && rm -rf "$PULSE_HOME"
+    [ -z "${PULSE_HOME:-}" ] || rm -rf "$PULSE_HOME"
     PULSE_PID=
 }
