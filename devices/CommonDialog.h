@@ -33,9 +33,7 @@ class CommonDialog {
 public:
     QString FileName() const { return m_fileName; }
     void setFileName(const QString& fileName) { m_fileName = fileName; }
-    bool CancelError() const { return m_cancelError; }
     void setCancelError(bool raise) { m_cancelError = raise; }
-    QString Filter() const { return m_filter; }
     void setFilter(const QString& filter) { m_filter = filter; }
 
     // Shows the dialog; a chosen path goes to FileName. Cancelling throws DialogCancelled
