@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MciMode.h"
+
 #include <QWidget>
 
 #include <array>
@@ -14,15 +16,6 @@ namespace tova {
 class WaveDevice;
 
 constexpr std::chrono::milliseconds kStatusInterval{250};
-
-// Mode codes as the multimedia standard numbers them.
-enum MciMode : int {
-    mciModeNotOpen = 524,
-    mciModeStop = 525,
-    mciModePlay = 526,
-    mciModeRecord = 527,
-    mciModePause = 529,
-};
 
 // The buttons of the bar, left to right.
 enum class MciButton { Prev, Next, Play, Pause, Back, Step, Stop, Record, Eject };

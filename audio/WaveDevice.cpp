@@ -1,6 +1,6 @@
 #include "WaveDevice.h"
 
-#include "MMControl.h"
+#include "MciMode.h"
 #include "WavContent.h"
 
 #include <QDir>
