@@ -23,10 +23,17 @@ install_missing() {
             "${missing[@]}" >/dev/null
 }
 
-# Configures and builds into build/ (Release): the given targets, or everything.
+# Configures and builds into DIR (Release unless an option says otherwise): the given
+# targets, or everything.   build_project DIR [-DOPTION=VALUE ...] [TARGET ...]
 build_project() {
-    local targets=()
-    [ $# -gt 0 ] && targets=(--target "$@")
-    cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-        cmake --build "$ROOT/build" -j "$(nproc)" "${targets[@]}"
+    local dir=$1 options=() targets=()
+    shift
+    for arg in "$@"; do
+        case $arg in
+            -D*) options+=("$arg") ;;
+            *) targets+=(--target "$arg") ;;
+        esac
+    done
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "${options[@]}" >/dev/null &&
+        cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
