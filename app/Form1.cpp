@@ -132,7 +132,7 @@ QIcon designIcon() {
     return icon;
 }
 
-// Trims blanks only: any other character at the ends is the user's and is judged on writing.
+// Trims blanks only: any other character at the ends is the user's and is judged with the rest.
 QString trimSpaces(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
