@@ -88,9 +88,8 @@ public:
             QFile::link(m_dir.filePath(QStringLiteral("nothing")), link(port));
     }
     // A line on COMn whose far end is reachable as "modemN".
-    std::unique_ptr<PtyPair> line(int port) const {
-        return std::make_unique<PtyPair>(link(port),
-                                         m_dir.filePath(QStringLiteral("modem%1").arg(port)));
+    std::unique_ptr<PtyPair> line(int n) const {
+        return std::make_unique<PtyPair>(link(n), m_dir.filePath("modem" + QString::number(n)));
     }
 
 private:
