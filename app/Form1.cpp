@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
 
 // The resources live in a static library: nothing else would pull them into the program.
@@ -36,6 +37,8 @@ constexpr short kLastModemPort = 9;
 
 constexpr std::chrono::milliseconds kRingInterval{100};
 constexpr std::chrono::milliseconds kDisplayInterval{100};
+// A USB modem plugged back in is picked up within this.
+constexpr std::chrono::seconds kModemWatchInterval{1};
 
 constexpr QSize kClientSize = twipsSize(9420, 5460);
 constexpr QSize kImage1Picture{400, 140};
@@ -56,6 +59,13 @@ const QString kDiallingText = QStringLiteral("正在拨号码 －");
 const QString kCallEndedText = QStringLiteral("通话结束");
 const QString kPortClosedText = QStringLiteral("MODEM的COM口没有打开,命令没有发出!");
 const QString kNumberRefusedText = QStringLiteral("这个电话号码不能拨出,请检查后重新输入!");
+const QString kCommandFailedText = QStringLiteral("命令发送失败,请检查MODEM后重试!");
+const QString kModemGoneText = QStringLiteral("MODEM已断开,正在等待重新接上");
+const QString kModemBackText = QStringLiteral("MODEM已接上,可以使用了");
+
+// What a dial string holds (digits, tone digits, dial modifiers) and what people type around it.
+// Anything else, ";" above all, would have the modem run the rest of the line as commands.
+const QString kDialCharacters = QStringLiteral("0123456789*#+ABCDabcd,WwPpTt!@ -().");
 
 // Hayes command lines; the blanks in the answer and hang-up lines are part of the command.
 const QString kDialPrefix = QStringLiteral("ATDT");
@@ -122,7 +132,7 @@ QIcon designIcon() {
     return icon;
 }
 
-// Trims blanks only: any other character at the ends is the user's and is judged on writing.
+// Trims blanks only: any other character at the ends is the user's and is judged with the rest.
 QString trimSpaces(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -131,6 +141,16 @@ QString trimSpaces(const QString& text) {
     while (last > first && text.at(last - 1) == u' ')
         --last;
     return text.sliced(first, last - first);
+}
+
+// Why the number cannot be dialled, or nothing when it can. Full-width forms count as what
+// they fold to, as they go on the line.
+QString numberRefusal(const QString& number) {
+    if (number.isEmpty()) return kEnterNumberText;
+    const QString folded = number.normalized(QString::NormalizationForm_KC);
+    const bool dialString = std::all_of(folded.cbegin(), folded.cend(),
+                                        [](QChar c) { return kDialCharacters.contains(c); });
+    return dialString ? QString() : kNumberRefusedText;
 }
 
 } // namespace
@@ -179,12 +199,14 @@ void Form1::createControls() {
     Timer1->setInterval(kRingInterval);
     Timer2 = makeControl<QTimer>(this, "Timer2");
     Timer2->setInterval(kDisplayInterval);
+    m_modemWatch.setInterval(kModemWatchInterval);
 }
 
 void Form1::connectHandlers() {
     connect(&MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(&m_modemWatch, &QTimer::timeout, this, &Form1::modemWatch_Timer);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -194,23 +216,47 @@ void Form1::connectHandlers() {
 }
 
 void Form1::Form_Load() {
+    if (openModemPort(kFirstModemPort, kLastModemPort)) return;
+    MsgBox(QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!"));
+    watchForModem(kFirstModemPort, kLastModemPort);
+}
+
+void Form1::Form_Unload(short&) {
+    m_modemWatch.stop();
+    MSComm1.setPortOpen(false);
+}
+
+bool Form1::openModemPort(short first, short last) {
     // The first port that opens is taken as the modem's: nothing is sent to find out.
-    for (short port = kFirstModemPort; port <= kLastModemPort; ++port) {
+    for (short port = first; port <= last; ++port) {
         MSComm1.setCommPort(port);
         try {
             MSComm1.setPortOpen(true);
         } catch (const SerialPortError&) {
         }
-        if (MSComm1.PortOpen()) return;
+        if (MSComm1.PortOpen()) return true;
     }
-    MsgBox(QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!"));
+    return false;
 }
 
-void Form1::Form_Unload(short&) {
-    MSComm1.setPortOpen(false);
+void Form1::watchForModem(short first, short last) {
+    m_watchedPorts = {first, last};
+    m_modemWatch.start();
+}
+
+void Form1::modemWatch_Timer() {
+    if (!openModemPort(m_watchedPorts.first, m_watchedPorts.second)) return;
+    m_modemWatch.stop();
+    Label4->setText(kModemBackText);
 }
 
 void Form1::MSComm1_OnComm() {
+    if (MSComm1.CommEvent() == comEventDeviceLost) {
+        // The port is closed by now; an unplugged modem comes back under the same name.
+        Label4->setText(kModemGoneText);
+        watchForModem(MSComm1.CommPort(), MSComm1.CommPort());
+        return;
+    }
     if (MSComm1.CommEvent() != comEvReceive) return;
     // Each read is judged on its own: a reply split over two reads is not seen.
     if (MSComm1.Input().contains(QStringLiteral("OK"))) Label4->setText(kPickUpText);
@@ -235,8 +281,8 @@ void Form1::Command1_Click() {
 
 void Form1::Command2_Click() {
     const QString number = trimSpaces(Text1->text());
-    if (number.isEmpty()) {
-        MsgBox(kEnterNumberText);
+    if (const QString refusal = numberRefusal(number); !refusal.isEmpty()) {
+        MsgBox(refusal);
         Text1->setFocus();
         return;
     }
@@ -273,17 +319,13 @@ void Form1::Command7_Click() {
 }
 
 bool Form1::writeToModem(const std::function<void()>& write) {
+    // A port open before the write makes any failure the line's: a modem pulled mid-command.
+    const QString failure = MSComm1.PortOpen() ? kCommandFailedText : kPortClosedText;
     try {
         write();
         return true;
     } catch (const SerialPortError&) {
-        // The component writes nothing when it refuses: the line is still free.
-        if (!MSComm1.PortOpen()) {
-            MsgBox(kPortClosedText);
-            return false;
-        }
-        MsgBox(kNumberRefusedText);
-        Text1->setFocus();
+        MsgBox(failure);
         return false;
     }
 }

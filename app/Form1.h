@@ -4,13 +4,14 @@
 #include "MSComm.h"
 
 #include <QPoint>
+#include <QTimer>
 
 #include <functional>
+#include <utility>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 
 namespace tova {
 
@@ -62,10 +63,18 @@ protected:
 private:
     void createControls();
     void connectHandlers();
+    // Opens the first of COM<first> to COM<last> that opens; false when none does.
+    bool openModemPort(short first, short last);
+    // Tries those ports again every little while until one opens.
+    void watchForModem(short first, short last);
+    void modemWatch_Timer();
     // Runs the writes of one command; when the port refuses, tells the user and returns false.
     bool writeToModem(const std::function<void()>& write);
     // Starts a program or opens a document; "IEXPLORE" is the user's default browser here.
     bool FileOpen(const QString& StrURL, const QString& ExeParameters);
+
+    QTimer m_modemWatch;
+    std::pair<short, short> m_watchedPorts;
 };
 
 } // namespace tova

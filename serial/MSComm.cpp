@@ -2,13 +2,55 @@
 
 #include "CommPortNames.h"
 
-#include <QSerialPort>
+#include <chrono>
+#include <utility>
 
 namespace tova {
+
+namespace {
+
+// Often enough that a ring-indicator pulse of a second or two is not missed.
+constexpr std::chrono::milliseconds kPinInterval{50};
+
+constexpr std::pair<QSerialPort::PinoutSignal, CommEventCode> kLineEvents[] = {
+    {QSerialPort::ClearToSendSignal, comEvCTS},
+    {QSerialPort::DataSetReadySignal, comEvDSR},
+    {QSerialPort::DataCarrierDetectSignal, comEvCD},
+    {QSerialPort::RingIndicatorSignal, comEvRing},
+};
+
+std::optional<QSerialPort::PinoutSignals> portPins(QSerialPort& port)
+{
+    port.clearError();
+    const QSerialPort::PinoutSignals pins = port.pinoutSignals();
+    // A pseudo-terminal has no modem lines: reading them fails.
+    if (port.error() != QSerialPort::NoError)
+        return std::nullopt;
+    return pins;
+}
+
+QByteArray commandLineBytes(const QString& text)
+{
+    const QString folded = text.normalized(QString::NormalizationForm_KC);
+    QByteArray bytes;
+    bytes.reserve(folded.size());
+    for (qsizetype i = 0; i < folded.size(); ++i) {
+        const char16_t c = folded.at(i).unicode();
+        const bool finalReturn = c == u'\r' && i == folded.size() - 1;
+        // A control character in the text could put a second command on the line.
+        if (c > 0x7E || (c < 0x20 && !finalReturn))
+            throw SerialPortError("the text holds a character that cannot go on the line");
+        bytes.append(static_cast<char>(c));
+    }
+    return bytes;
+}
+
+} // namespace
 
 MSComm::MSComm(QObject* parent)
     : QObject(parent)
     , m_port(std::make_unique<QSerialPort>())
+    , m_pinSource(portPins)
 {
     m_port->setBaudRate(kBaudRate);
     m_port->setDataBits(QSerialPort::Data8);
@@ -19,6 +61,9 @@ MSComm::MSComm(QObject* parent)
     m_port->setReadBufferSize(kInBufferSize);
     connect(m_port.get(), &QSerialPort::readyRead, this, &MSComm::received);
     connect(m_port.get(), &QSerialPort::errorOccurred, this, &MSComm::failed);
+    connect(m_port.get(), &QSerialPort::aboutToClose, &m_pinPoll, &QTimer::stop);
+    m_pinPoll.setInterval(kPinInterval);
+    connect(&m_pinPoll, &QTimer::timeout, this, &MSComm::pollPins);
 }
 
 MSComm::~MSComm() = default;
@@ -39,33 +84,16 @@ void MSComm::setPortOpen(bool open)
                                   .arg(m_commPort)
                                   .arg(m_port->portName(), m_port->errorString())
                                   .toStdString());
-}
-
-QByteArray commandLineBytes(const QString& text)
-{
-    const QString folded = text.normalized(QString::NormalizationForm_KC);
-    QByteArray bytes;
-    bytes.reserve(folded.size());
-    for (qsizetype i = 0; i < folded.size(); ++i) {
-        const char16_t c = folded.at(i).unicode();
-        const bool finalReturn = c == u'\r' && i == folded.size() - 1;
-        // A control character in the text could put a second command on the line.
-        if (c > 0x7E || (c < 0x20 && !finalReturn))
-            throw SerialPortError("the text holds a character that cannot go on the line");
-        bytes.append(static_cast<char>(c));
-    }
-    return bytes;
+    watchPins();
 }
 
 void MSComm::setOutput(const QString& text)
 {
     requireOpen();
     const QByteArray bytes = commandLineBytes(text);
-    if (bytes.size() > kOutBufferSize)
-        throw SerialPortError("the text is longer than the transmit buffer");
-    if (m_port->write(bytes) != bytes.size())
+    // A device that went away fails the flush, and its port is closed by then.
+    if (m_port->write(bytes) != bytes.size() || !m_port->flush() || !m_port->isOpen())
         throw SerialPortError(m_port->errorString().toStdString());
-    m_port->flush();
 }
 
 short MSComm::InBufferCount() const
@@ -112,6 +140,36 @@ void MSComm::failed()
     m_port->close();
     m_commEvent = comEventDeviceLost;
     emit OnComm();
+}
+
+void MSComm::setPinSource(PinSource source)
+{
+    m_pinSource = std::move(source);
+    watchPins();
+}
+
+void MSComm::watchPins()
+{
+    const auto pins = m_port->isOpen() ? m_pinSource(*m_port) : std::nullopt;
+    if (!pins)
+        return m_pinPoll.stop();
+    m_pins = *pins;
+    m_pinPoll.start();
+}
+
+void MSComm::pollPins()
+{
+    const auto pins = m_pinSource(*m_port);
+    if (!pins)
+        return m_pinPoll.stop();
+    const QSerialPort::PinoutSignals changed = *pins ^ m_pins;
+    m_pins = *pins;
+    for (const auto& [pin, event] : kLineEvents) {
+        if (!changed.testFlag(pin))
+            continue;
+        m_commEvent = event;
+        emit OnComm();
+    }
 }
 
 } // namespace tova

@@ -1,34 +1,44 @@
 #pragma once
 
 #include <QObject>
+#include <QSerialPort>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
-
-class QSerialPort;
 
 namespace tova {
 
-// Raised by the serial-port component for an open that fails, or a write to a closed port.
+// Raised by the serial-port component for an open that fails, or a write that fails.
 struct SerialPortError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Codes of the most recent communication event.
+// Codes of the most recent communication event, numbered as the communications control
+// this component stands in for numbers them.
 enum CommEventCode : short {
     comEvNone = 0,
     comEvReceive = 2,
+    comEvCTS = 3,
+    comEvDSR = 4,
+    comEvCD = 5,
+    comEvRing = 6,
     // The device went away under an open port (a USB modem unplugged); the port is closed.
     comEventDeviceLost = 1012,
 };
 
-// The serial-port component: one port at 9600 8N1, raising OnComm on received text.
+// The serial-port component: one port at 9600 8N1, raising OnComm on received text and on a
+// change of the clear-to-send, data-set-ready, carrier-detect and ring-indicator lines.
 class MSComm : public QObject {
     Q_OBJECT
 public:
     static constexpr qint32 kBaudRate = 9600;
     static constexpr qint64 kInBufferSize = 1024;
-    static constexpr qint64 kOutBufferSize = 512;
+
+    // Reads the modem control lines of the open port; nothing when the port cannot tell them.
+    using PinSource = std::function<std::optional<QSerialPort::PinoutSignals>(QSerialPort&)>;
 
     explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
@@ -43,7 +53,7 @@ public:
 
     // Sends a command line. Full-width forms fold to ASCII; a character with no ASCII form,
     // or a control character other than the final carriage return, is refused with nothing
-    // written. Throws SerialPortError then, and on a closed port.
+    // written. Throws SerialPortError then, on a closed port and when the write fails.
     void setOutput(const QString& text);
 
     short InBufferCount() const;
@@ -55,6 +65,9 @@ public:
 
     short CommEvent() const { return m_commEvent; }
 
+    // Where the line states come from; the port's own by default.
+    void setPinSource(PinSource source);
+
 signals:
     void OnComm();
 
@@ -62,13 +75,15 @@ private:
     void requireOpen() const;
     void received();
     void failed();
+    void watchPins();
+    void pollPins();
 
     std::unique_ptr<QSerialPort> m_port;
     short m_commPort = 1;
     short m_commEvent = comEvNone;
+    PinSource m_pinSource;
+    QTimer m_pinPoll;
+    QSerialPort::PinoutSignals m_pins;
 };
-
-// The bytes a command line puts on the line; throws SerialPortError when it has none.
-QByteArray commandLineBytes(const QString& text);
 
 } // namespace tova

@@ -1,35 +1,43 @@
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QString>
+#include <QSerialPort>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
-
-class QSerialPort;
 
 namespace tova::test {
 
 // Two pseudo-terminals joined by socat, each reachable through a link: what one end writes,
-// the other reads. Stands in for a serial cable with a modem on the far end.
+// the other reads. Stands in for a serial cable with a modem on the far end. Destroying it
+// pulls the cable; a new pair under the same links is the modem plugged back in.
 class PtyPair {
 public:
-    PtyPair(const QString& programLink, const QString& peerLink);
-    ~PtyPair();
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
+    PtyPair(const QString& programLink, const QString& peerLink)
+        : m_peerLink(peerLink) {
+        // Links left by a pulled pair, or by "no modem", would look ready before socat is.
+        QFile::remove(programLink);
+        QFile::remove(peerLink);
+        m_socat.start(QStringLiteral("socat"),
+                      {QStringLiteral("pty,rawer,echo=0,link=%1").arg(programLink),
+                       QStringLiteral("pty,rawer,echo=0,link=%1").arg(peerLink)});
+        // socat makes the links once both terminals exist; nothing signals that, so look.
+        m_ready = m_socat.waitForStarted() && QTest::qWaitFor([&] {
+                      return QFileInfo(programLink).isSymLink() && QFileInfo(peerLink).isSymLink();
+                  });
+    }
+    ~PtyPair() {
+        // Both terminals hang up at once, as when a cable is pulled.
+        m_socat.kill();
+        m_socat.waitForFinished();
+    }
     bool isReady() const { return m_ready; }
-    QString programLink() const { return m_programLink; }
     QString peerLink() const { return m_peerLink; }
-    // The cable is pulled: socat dies and both terminals hang up.
-    void kill();
 
 private:
     QProcess m_socat;
-    QString m_programLink;
     QString m_peerLink;
     bool m_ready = false;
 };
@@ -38,64 +46,54 @@ private:
 // answering, echoes each command line and replies "OK" as a Hayes modem does.
 class ScriptedModem {
 public:
-    explicit ScriptedModem(const QString& peerPath, bool answering = true);
-    ~ScriptedModem();
-
-    bool isOpen() const;
-    void send(const QByteArray& bytes);
-    // Everything received so far.
+    explicit ScriptedModem(const QString& peerPath, bool answering = true)
+        : m_port(QFileInfo(peerPath).symLinkTarget()) {
+        m_port.open(QIODevice::ReadWrite);
+        QObject::connect(&m_port, &QSerialPort::readyRead, [this, answering] {
+            m_received += m_port.readAll();
+            for (const QByteArrayList lines = commandLines();
+                 answering && m_answered < lines.size();)
+                send(lines[m_answered++] + "\r\nOK\r\n"); // echo on, verbose results
+        });
+    }
+    bool isOpen() const { return m_port.isOpen(); }
+    void send(const QByteArray& bytes) {
+        m_port.write(bytes);
+        m_port.flush();
+    }
     QByteArray received() const { return m_received; }
     // The command lines received so far, each with its carriage return.
-    QList<QByteArray> commandLines() const;
+    QByteArrayList commandLines() const {
+        QByteArrayList lines;
+        for (qsizetype start = 0, end; (end = m_received.indexOf('\r', start)) >= 0;
+             start = end + 1)
+            lines.append(m_received.mid(start, end - start + 1));
+        return lines;
+    }
 
 private:
-    void read();
-
-    std::unique_ptr<QSerialPort> m_port;
+    QSerialPort m_port;
     QByteArray m_received;
-    QByteArray m_pending;
-    bool m_answering;
+    qsizetype m_answered = 0;
 };
 
 // A port folder of its own, named by TOVA_PORT_DIR for the life of this object.
 class PortFolder {
 public:
     PortFolder() { qputenv("TOVA_PORT_DIR", QFile::encodeName(m_dir.path())); }
-    QString path(const QString& name) const { return m_dir.filePath(name); }
-    QString link(int port) const { return path(QStringLiteral("com%1").arg(port)); }
-    // COMn links to nothing: the port does not exist.
-    void missing(int port) const { QFile::link(path(QStringLiteral("nothing")), link(port)); }
+    QString link(int port) const { return m_dir.filePath(QStringLiteral("com%1").arg(port)); }
+    // COM3 to COM9 link to nothing: there is no port.
     void noModem() const {
         for (int port = 3; port <= 9; ++port)
-            missing(port);
+            QFile::link(m_dir.filePath(QStringLiteral("nothing")), link(port));
     }
     // A line on COMn whose far end is reachable as "modemN".
-    std::unique_ptr<PtyPair> line(int port) const {
-        return std::make_unique<PtyPair>(link(port), path(QStringLiteral("modem%1").arg(port)));
+    std::unique_ptr<PtyPair> line(int n) const {
+        return std::make_unique<PtyPair>(link(n), m_dir.filePath("modem" + QString::number(n)));
     }
 
 private:
     QTemporaryDir m_dir;
 };
-
-#ifdef TOVA_PORT_HOLDER
-// Another program holding the serial port at `path` open, for the life of this object.
-class PortHolder {
-public:
-    explicit PortHolder(const QString& path) {
-        m_process.start(QStringLiteral(TOVA_PORT_HOLDER), {path});
-        m_holding = m_process.waitForReadyRead(5000);
-    }
-    ~PortHolder() {
-        m_process.closeWriteChannel();
-        m_process.waitForFinished(5000);
-    }
-    bool holding() const { return m_holding; }
-
-private:
-    QProcess m_process;
-    bool m_holding = false;
-};
-#endif
 
 } // namespace tova::test
