@@ -44,8 +44,10 @@ QString recover(const QString& path) {
         ::unlink(name.constData());
         return {};
     }
-    // The repair must not move the moment the call was cut off.
+    // Stored calls are the user's alone; and the repair must not move the moment the call was
+    // cut off, which names it.
     const struct timespec times[2] = {{0, UTIME_OMIT}, held.st_mtim};
+    ::fchmod(fd, 0600);
     ::futimens(fd, times);
     const RegionalClock& clock = ClockSeam::get();
     const QString date = clock.dateText(lastWrite.date());
