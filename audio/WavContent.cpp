@@ -133,8 +133,9 @@ qint64 copyFrames(SNDFILE* from, SNDFILE* to, int channels, Read read, Write wri
 int moveWithoutReplacing(const QString& from, const QString& to) {
     const QByteArray source = QFile::encodeName(from);
     const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) != 0) {
+    const int renamed =
+        ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
+    if (renamed != 0) {
         if (errno != EINVAL && errno != ENOSYS) return errno;
         // A filesystem that cannot refuse in a rename refuses a hard link just as well.
         if (::link(source.constData(), target.constData()) != 0) return errno;
@@ -161,7 +162,8 @@ qint64 repairWorkingFile(int fd) {
     const qint64 frameBytes = qFromLittleEndian<quint16>(align);
     const qint64 data = findChunk(file, "data", length);
     if (data < 0 || frameBytes == 0) return -1;
-    const qint64 frames = qMin<qint64>((file.size() - data - 8) / frameBytes, 0x7FFFFFFF / frameBytes);
+    const qint64 frames =
+        qMin<qint64>((file.size() - data - 8) / frameBytes, 0x7FFFFFFF / frameBytes);
     const qint64 end = data + 8 + frames * frameBytes;
     char riff[4], chunk[4];
     qToLittleEndian<quint32>(quint32(end - 8), riff);
@@ -343,8 +345,9 @@ ContentFault WavContent::saveCopy(const QString& path, bool store) {
         return ContentFault::WriteFailed;
     const int moved = moveWithoutReplacing(copy.fileName(), path);
     copy.setAutoRemove(moved != 0);
-    return moved == 0 ? ContentFault::None
-                      : moved == EEXIST ? ContentFault::NameTaken : ContentFault::WriteFailed;
+    return moved == 0        ? ContentFault::None
+           : moved == EEXIST ? ContentFault::NameTaken
+                             : ContentFault::WriteFailed;
 }
 
 } // namespace tova

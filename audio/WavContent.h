@@ -85,9 +85,9 @@ private:
     void release();
     ContentFault saveCopy(const QString& path, bool store);
 
-    QString m_folder;   // where this content's working files are made
-    bool m_recording;   // a recording of the user's, in a private folder
-    QString m_path;     // the working file; empty once it has become a stored file
+    QString m_folder; // where this content's working files are made
+    bool m_recording; // a recording of the user's, in a private folder
+    QString m_path;   // the working file; empty once it has become a stored file
     int m_fd = -1;
     sf_private_tag* m_sound = nullptr;
     int m_sampleRate;

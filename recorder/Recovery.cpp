@@ -31,7 +31,8 @@ QString recover(const QString& path) {
     const int fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
     const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     // The name must still lead to the file locked here: another copy may have stored it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 ||
         ::lstat(name.constData(), &named) != 0 || held.st_ino != named.st_ino ||
@@ -69,7 +70,8 @@ bool recoverInterruptedCalls() {
         if (!stored.isEmpty()) recovered << stored;
     }
     if (recovered.isEmpty()) return true;
-    MsgBox(QStringLiteral("上次程序没有正常结束。找回了 %1 个没有保存的通话录音，已存入录音文件夹：\n%2")
+    MsgBox(QStringLiteral(
+               "上次程序没有正常结束。找回了 %1 个没有保存的通话录音，已存入录音文件夹：\n%2")
                .arg(recovered.size())
                .arg(recovered.join(u'\n')));
     return !terminationRequested();

@@ -23,8 +23,7 @@ namespace {
 const QString kFirst = QStringLiteral("2007-3-15140509.wav");
 const QString kSecond = QStringLiteral("2007-3-15140509_2.wav");
 constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-enum Setup { Plain, StaleTemp, LinkedTemp, FolderTemp, LinkPlanted, OtherDevice,
-             NoRecordingsFolder, FolderGoneAtHangUp, WorkingFolderFull };
+enum Setup { Plain, StaleTemp, LinkedTemp, FolderTemp, Planted, OtherDevice, NoFolder, Gone, Full };
 
 int mode(const QString& path) {
     struct stat status {};
@@ -60,11 +59,11 @@ private slots:
         row("stale ~temp.wav", StaleTemp, {kFirst}, {2000});
         row("~temp.wav a link", LinkedTemp, {kFirst}, {2000});
         row("~temp.wav a folder", FolderTemp, {kFirst}, {2000});
-        row("link planted", LinkPlanted, {kFirst, kSecond}, {10000, 2000});
+        row("link planted", Planted, {kFirst, kSecond}, {10000, 2000});
         row("other device, same second", OtherDevice, {kFirst, kSecond}, {1000, 3000});
-        row("no recordings folder", NoRecordingsFolder, {kFirst}, {2000});
-        row("folder gone at hang-up", FolderGoneAtHangUp, {kFirst}, {2500});
-        row("working folder full", WorkingFolderFull, {kFirst}, {0});
+        row("no recordings folder", NoFolder, {kFirst}, {2000});
+        row("folder gone at hang-up", Gone, {kFirst}, {2500});
+        row("working folder full", Full, {kFirst}, {0});
     }
     void storesTheCall() {
         QFETCH(int, setup);
@@ -75,10 +74,11 @@ private slots:
         if (setup == StaleTemp) QVERIFY(writeTone(temp, kPcm16, 44100, 2, 10000, 300));
         if (setup == LinkedTemp) QVERIFY(QFile::link(outside, temp));
         if (setup == FolderTemp) QVERIFY(QDir().mkdir(temp));
-        if (setup == LinkPlanted) QVERIFY(QFile::link(outside, RecordingsFolder::file(kFirst)));
-        if (setup == NoRecordingsFolder) QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
-        if (setup == WorkingFolderFull &&
-            ::mount("tova", QFile::encodeName(RecordingsFolder::path()).constData(), "tmpfs", 0, "size=64k"))
+        if (setup == Planted) QVERIFY(QFile::link(outside, RecordingsFolder::file(kFirst)));
+        if (setup == NoFolder) QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
+        if (setup == Full &&
+            ::mount("tova", QFile::encodeName(RecordingsFolder::path()).constData(), "tmpfs", 0,
+                    "size=64k"))
             QSKIP("mounting a small filesystem is not permitted here");
         frmMain& w = DefaultForm<frmMain>::Show();
         QTRY_COMPARE(w.mci->Mode(), int(mciModeRecord));
@@ -91,13 +91,13 @@ private slots:
             other.setFileName(RecordingsFolder::file(kFirst));
             other.setCommand("Save");
             QCOMPARE(other.Error(), 0);
-        } else if (setup == FolderGoneAtHangUp) {
+        } else if (setup == Gone) {
             QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
             QCOMPARE(DefaultForm<frmMain>::Unload(), false);
             QCOMPARE(m_boxes.value()->shown.size(), 1);
             QVERIFY(QDir().mkpath(RecordingsFolder::path()));
             m_audio->capture(500ms);
-        } else if (setup == WorkingFolderFull) {
+        } else if (setup == Full) {
             for (int second = 0; second < 10; ++second)
                 m_audio->capture(1s);
             QCOMPARE(w.mci->Mode(), int(mciModeStop));
@@ -112,11 +112,12 @@ private slots:
             QVERIFY2(qAbs(wav.toneHz() - (wav.sampleRate == 8000 ? 440 : 300)) < 5,
                      qPrintable(QString::number(wav.toneHz())));
             const qint64 got = wav.milliseconds();
-            QVERIFY2(ms[i] ? got == ms[i] : got > 2000 && got < 6000, qPrintable(QString::number(got)));
+            QVERIFY2(ms[i] ? got == ms[i] : got > 2000 && got < 6000,
+                     qPrintable(QString::number(got)));
         }
         QCOMPARE(QDir(workingFolder()).entryList(QDir::Files), QStringList());
-        QVERIFY(mode(workingFolder()) == 0700 || setup == FolderGoneAtHangUp);
-        if (setup == NoRecordingsFolder) QCOMPARE(mode(RecordingsFolder::path()), 0700);
+        QVERIFY(mode(workingFolder()) == 0700 || setup == Gone);
+        if (setup == NoFolder) QCOMPARE(mode(RecordingsFolder::path()), 0700);
     }
 
     // Calls left in the working folder: the one a running device holds stays, the rest are
@@ -126,10 +127,12 @@ private slots:
         for (const char* command : {"Open", "Record"})
             live.setCommand(command);
         m_audio->capture(1s);
-        const QString cut = workingFolder() + "/tova-cut.wav", silent = workingFolder() + "/tova-0.wav";
+        const QString cut = workingFolder() + "/tova-cut.wav",
+                      silent = workingFolder() + "/tova-0.wav";
         QVERIFY(writeTone(cut, kPcm16, 8000, 1, 1500) && writeTone(silent, kPcm16, 8000, 1, 0));
         QFile header(cut); // as a crash leaves it: the data's length never written
-        QVERIFY(header.open(QIODevice::ReadWrite) && header.seek(40) && header.write("\0\0\0\0", 4));
+        QVERIFY(header.open(QIODevice::ReadWrite) && header.seek(40) &&
+                header.write("\0\0\0\0", 4));
         QVERIFY(header.flush() && header.setFileTime(QDateTime(QDate(2007, 3, 15), QTime(14, 5, 9)),
                                                      QFileDevice::FileModificationTime));
         QVERIFY(QFile(RecordingsFolder::file(kFirst)).open(QIODevice::WriteOnly));
@@ -142,7 +145,8 @@ private slots:
         QCOMPARE(QDir(workingFolder()).entryList(QDir::Files).size(), 1);
         QCOMPARE(m_boxes.value()->shown.size(), 1);
         const QString prompt = m_boxes.value()->shown.first().prompt;
-        QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + kSecond), qPrintable(prompt));
+        QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + kSecond),
+                 qPrintable(prompt));
     }
 
 private:
