@@ -37,14 +37,13 @@ class RecorderTest : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        qputenv("TMPDIR", QFile::encodeName(m_temp.emplace().path()));
-        m_audio.emplace(), m_clock.emplace(), m_boxes.emplace(), m_folder.emplace();
-        (*m_clock)->dateFormat = "yyyy/M/d"; // "/" cannot be in a name
+        qputenv("TMPDIR", QFile::encodeName(m.emplace().temp.path()));
+        m->clock->dateFormat = "yyyy/M/d"; // "/" cannot be in a name
     }
     void cleanup() {
         delete DefaultForm<frmMain>::loaded(); // left open by a failing test
         ::umount2(QFile::encodeName(RecordingsFolder::path()).constData(), MNT_DETACH);
-        m_folder.reset(), m_boxes.reset(), m_clock.reset(), m_audio.reset(), m_temp.reset();
+        m.reset();
     }
 
     // What the hang-up stores, whatever lies in the temporary and recordings folders.
@@ -69,7 +68,7 @@ private slots:
         QFETCH(int, setup);
         QFETCH(QStringList, names);
         QFETCH(QList<int>, ms);
-        const QString temp = m_temp->filePath("~temp.wav"), outside = m_temp->filePath("own.wav");
+        const QString temp = m->temp.filePath("~temp.wav"), outside = m->temp.filePath("own.wav");
         QVERIFY(writeTone(outside, kPcm16, 44100, 2, 10000, 300));
         if (setup == StaleTemp) QVERIFY(writeTone(temp, kPcm16, 44100, 2, 10000, 300));
         if (setup == LinkedTemp) QVERIFY(QFile::link(outside, temp));
@@ -82,24 +81,24 @@ private slots:
             QSKIP("mounting a small filesystem is not permitted here");
         frmMain& w = DefaultForm<frmMain>::Show();
         QTRY_COMPARE(w.mci->Mode(), int(mciModeRecord));
-        m_audio->capture(2s);
+        m->audio.capture(2s);
         if (setup == OtherDevice) {
             MMControl other;
             for (const char* command : {"Open", "Record"})
                 other.setCommand(command);
-            m_audio->capture(1s);
+            m->audio.capture(1s);
             other.setFileName(RecordingsFolder::file(kFirst));
             other.setCommand("Save");
             QCOMPARE(other.Error(), 0);
         } else if (setup == Gone) {
             QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
             QCOMPARE(DefaultForm<frmMain>::Unload(), false);
-            QCOMPARE(m_boxes.value()->shown.size(), 1);
+            QCOMPARE(m->boxes->shown.size(), 1);
             QVERIFY(QDir().mkpath(RecordingsFolder::path()));
-            m_audio->capture(500ms);
+            m->audio.capture(500ms);
         } else if (setup == Full) {
             for (int second = 0; second < 10; ++second)
-                m_audio->capture(1s);
+                m->audio.capture(1s);
             QCOMPARE(w.mci->Mode(), int(mciModeStop));
         }
         QVERIFY(DefaultForm<frmMain>::Unload());
@@ -126,8 +125,8 @@ private slots:
         MMControl live;
         for (const char* command : {"Open", "Record"})
             live.setCommand(command);
-        m_audio->capture(1s);
-        const QString cut = workingFolder() + "/tova-cut.wav",
+        m->audio.capture(1s);
+        const QString cut = workingFolder() + "/tova-1.wav",
                       silent = workingFolder() + "/tova-0.wav";
         QVERIFY(writeTone(cut, kPcm16, 8000, 1, 1500) && writeTone(silent, kPcm16, 8000, 1, 0));
         QFile header(cut); // as a crash leaves it: the data's length never written
@@ -143,18 +142,21 @@ private slots:
         QCOMPARE(WavProbe(RecordingsFolder::file(kSecond)).milliseconds(), 1500);
         QCOMPARE(mode(RecordingsFolder::file(kSecond)), 0600);
         QCOMPARE(QDir(workingFolder()).entryList(QDir::Files).size(), 1);
-        QCOMPARE(m_boxes.value()->shown.size(), 1);
-        const QString prompt = m_boxes.value()->shown.first().prompt;
+        QCOMPARE(m->boxes->shown.size(), 1);
+        const QString prompt = m->boxes->shown.first().prompt;
         QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + kSecond),
                  qPrintable(prompt));
     }
 
 private:
-    std::optional<QTemporaryDir> m_temp;
-    std::optional<FakeAudio> m_audio;
-    std::optional<ClockFake> m_clock;
-    std::optional<MessageBoxesFake> m_boxes;
-    std::optional<RecordingsFolder> m_folder;
+    struct Fixture {
+        QTemporaryDir temp;
+        FakeAudio audio;
+        ClockFake clock;
+        MessageBoxesFake boxes;
+        RecordingsFolder folder;
+    };
+    std::optional<Fixture> m;
 };
 
 QTEST_MAIN(RecorderTest)
