@@ -82,6 +82,7 @@ MciError codeFor(ContentFault fault) {
     return mciErrNoWorkingFile;
 }
 
+// Saving there stores a call, which never replaces anything; elsewhere the user chose the file.
 bool inRecordingsFolder(const QString& path) {
     const QString folder = QDir(recordingsFolder()).canonicalPath();
     return !folder.isEmpty() && QFileInfo(path).absoluteDir().canonicalPath() == folder;
@@ -200,7 +201,6 @@ void WaveDevice::save(const QString& path) {
     }
     // What the sound system has captured but not yet handed over belongs in the file too.
     if (m_input) m_input->drain();
-    // Calls in the recordings folder are never replaced; elsewhere the user chose the file.
     const ContentFault fault = m_content->save(path, inRecordingsFolder(path));
     if (fault != ContentFault::None) failContent(fault, path);
 }
