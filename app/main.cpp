@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "Recovery.h"
 #include "Termination.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QObject::connect(&tova::FormRegistry::instance(), &tova::FormRegistry::allUnloaded, &app,
                      &QApplication::quit, Qt::QueuedConnection);
     tova::unloadAllOnTermination();
+    if (!tova::recoverInterruptedCalls()) return 0;
     tova::DefaultForm<tova::Form1>::Show();
     // Stopped already, during the start-up message.
     if (tova::Form::loadedCount() == 0) return 0;

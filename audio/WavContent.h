@@ -4,7 +4,6 @@
 
 #include <QByteArrayView>
 #include <QString>
-#include <QTemporaryFile>
 
 #include <memory>
 
@@ -13,7 +12,7 @@ class QIODevice;
 
 namespace tova {
 
-// Writes the pieces of a saved file. The real one writes straight through; tests put in one
+// Writes the pieces of a saved copy. The real one writes straight through; tests put in one
 // that fails as a full disk does.
 class SaveWriter {
 public:
@@ -29,13 +28,23 @@ enum class ContentFault {
     NotAFile,      // a folder, a device, a pipe
     NotAudio,      // nothing libsndfile reads, or nothing playable in it
     Truncated,     // opened, but the file holds less audio than its header says
-    SpillFailed,   // the working file in the temporary folder cannot be made or written
+    SpillFailed,   // the working file cannot be made or written
     FolderMissing, // the folder of a save target does not exist
     WriteFailed,   // the save target cannot be written completely
+    NameTaken,     // the save target exists, and may not be replaced
 };
 
-// The audio of an open device, kept in a WAV file in the temporary folder whose header stays
-// valid as it grows: memory does not grow with the length, and saving is a copy.
+// Gives the file at from the name to, unless something (a file, a folder, a link) has that
+// name already: 0, EEXIST when the name is taken, or the errno of another failure. The move
+// reaches the disk before this returns.
+int moveWithoutReplacing(const QString& from, const QString& to);
+
+// Makes the header of a working file that a crash left behind tell the audio that reached the
+// disk, in whole frames; returns how many frames it holds, or -1 when it is no WAV file.
+qint64 repairWorkingFile(int fd);
+
+// The audio of an open device, kept in a working file whose header stays valid as it grows:
+// memory does not grow with the length, and a crash leaves a readable WAV behind.
 class WavContent {
 public:
     static constexpr int kNewRate = 8000;
@@ -44,32 +53,48 @@ public:
     WavContent(const WavContent&) = delete;
     WavContent& operator=(const WavContent&) = delete;
 
-    // A new empty recording: 8000 Hz mono 16-bit PCM.
-    static std::unique_ptr<WavContent> createEmpty(ContentFault& fault);
-    // Everything libsndfile reads from path. Truncated comes with content; other faults
-    // without.
+    // A new empty recording, 8000 Hz mono 16-bit PCM, whose working file is made in folder
+    // (made private to the user) by the first write or save. Only a crash leaves it there.
+    static std::unique_ptr<WavContent> createEmpty(const QString& folder);
+    // Everything libsndfile reads from path, copied into the temporary folder. Truncated
+    // comes with content; other faults without.
     static std::unique_ptr<WavContent> load(const QString& path, ContentFault& fault);
 
-    int sampleRate() const;
-    int channels() const;
+    int sampleRate() const { return m_sampleRate; }
+    int channels() const { return m_channels; }
     qint64 frames() const { return m_frames; }
 
     // Interleaved 16-bit frames from frame on; returns how many were read.
     qint64 read(qint64 frame, qint16* pcm, qint64 count);
+    // Makes sure the content has a working file of its own to write to.
+    bool prepareWrite();
     // Overwrites from frame on, growing the content past its end as needed.
     bool write(qint64 frame, const qint16* pcm, qint64 count);
-    // Stores the content as a WAV file at path, all or nothing.
-    ContentFault save(const QString& path);
+    // Puts what was written since the last call on the disk.
+    void sync();
+    // Writes the content as a WAV file at path, all or nothing. A store takes a path nothing
+    // has yet (NameTaken otherwise): on the working file's filesystem the working file itself
+    // moves there, and later writes go to a copy. Otherwise a copy replaces what is at path.
+    ContentFault save(const QString& path, bool store);
+    // Drops the content's working file; the destructor does too.
+    void discard();
 
 private:
-    WavContent() = default;
-    bool openSpill(int sampleRate, int channels, int format);
+    WavContent(const QString& folder, bool recording, int sampleRate, int channels, int format);
+    bool openWorkingFile();
+    void release();
+    ContentFault saveCopy(const QString& path, bool store);
 
-    QTemporaryFile m_spill;
+    QString m_folder; // where this content's working files are made
+    bool m_recording; // a recording of the user's, in a private folder
+    QString m_path;   // the working file; empty once it has become a stored file
+    int m_fd = -1;
     sf_private_tag* m_sound = nullptr;
-    int m_sampleRate = kNewRate;
-    int m_channels = 1;
+    int m_sampleRate;
+    int m_channels;
+    int m_format;
     qint64 m_frames = 0;
+    bool m_unsynced = false;
 };
 
 } // namespace tova

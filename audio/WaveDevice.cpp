@@ -1,5 +1,6 @@
 #include "WaveDevice.h"
 
+#include "AppInfo.h"
 #include "MciMode.h"
 #include "WavContent.h"
 
@@ -12,6 +13,9 @@
 namespace tova {
 
 namespace {
+
+// A crash loses at most this much of a recording.
+constexpr std::chrono::seconds kSyncInterval{1};
 
 // What the user reads when a command fails, by code.
 QString message(MciError code) {
@@ -31,7 +35,7 @@ QString message(MciError code) {
     case mciErrTruncated:
         return QStringLiteral("“%1”不完整，只打开了文件里现有的声音。");
     case mciErrNoWorkingFile:
-        return QStringLiteral("无法在临时文件夹里写入录音，请检查磁盘空间。");
+        return QStringLiteral("无法写入录音的工作文件，请检查磁盘空间和录音文件夹的权限。");
     case mciErrNoFileName:
         return QStringLiteral("没有指定文件名。");
     case mciErrFolderMissing:
@@ -50,6 +54,8 @@ QString message(MciError code) {
         return QStringLiteral("声音设备不支持这个命令。");
     case mciErrBadSetting:
         return QStringLiteral("设置值“%1”无效。");
+    case mciErrNameTaken:
+        return QStringLiteral("无法保存“%1”：已经有这个名字的文件。");
     }
     return {};
 }
@@ -70,15 +76,28 @@ MciError codeFor(ContentFault fault) {
         return mciErrFolderMissing;
     case ContentFault::WriteFailed:
         return mciErrSaveFailed;
+    case ContentFault::NameTaken:
+        return mciErrNameTaken;
     }
     return mciErrNoWorkingFile;
+}
+
+// Saving there stores a call, which never replaces anything; elsewhere the user chose the file.
+bool inRecordingsFolder(const QString& path) {
+    const QString folder = QDir(recordingsFolder()).canonicalPath();
+    return !folder.isEmpty() && QFileInfo(path).absoluteDir().canonicalPath() == folder;
 }
 
 } // namespace
 
 WaveDevice::WaveDevice(QObject* parent)
     : QObject(parent)
-    , m_mode(mciModeNotOpen) {}
+    , m_mode(mciModeNotOpen) {
+    m_syncTimer.callOnTimeout(this, [this] {
+        if (m_content) m_content->sync();
+    });
+    m_syncTimer.start(kSyncInterval);
+}
 
 WaveDevice::~WaveDevice() {
     endStreams(false);
@@ -158,8 +177,8 @@ void WaveDevice::open(const QString& path) {
     clearError();
     close();
     ContentFault fault = ContentFault::None;
-    m_content =
-        QFileInfo::exists(path) ? WavContent::load(path, fault) : WavContent::createEmpty(fault);
+    m_content = QFileInfo::exists(path) ? WavContent::load(path, fault)
+                                        : WavContent::createEmpty(workingFolder());
     if (fault != ContentFault::None) failContent(fault, path);
     if (m_content) setMode(mciModeStop);
 }
@@ -167,6 +186,7 @@ void WaveDevice::open(const QString& path) {
 void WaveDevice::close() {
     clearError();
     endStreams(false);
+    if (m_content) m_content->discard();
     m_content.reset();
     m_frame = 0;
     setMode(mciModeNotOpen);
@@ -181,13 +201,17 @@ void WaveDevice::save(const QString& path) {
     }
     // What the sound system has captured but not yet handed over belongs in the file too.
     if (m_input) m_input->drain();
-    const ContentFault fault = m_content->save(path);
+    const ContentFault fault = m_content->save(path, inRecordingsFolder(path));
     if (fault != ContentFault::None) failContent(fault, path);
 }
 
 void WaveDevice::record() {
     clearError();
     if (!requireOpen() || m_input) return;
+    if (!m_content->prepareWrite()) {
+        fail(mciErrNoWorkingFile);
+        return;
+    }
     QString reason;
     PcmFormat format{m_content->sampleRate(), m_content->channels()};
     auto input = AudioBackendSeam::get().startInput(format, *this, reason);

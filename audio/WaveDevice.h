@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -32,6 +33,7 @@ enum MciError : int {
     mciErrOutputLost = 14,
     mciErrUnsupported = 15,
     mciErrBadSetting = 16,
+    mciErrNameTaken = 17,
 };
 
 // A wave-audio device: opens, records, plays and saves one piece of content. It never throws;
@@ -44,10 +46,14 @@ public:
     explicit WaveDevice(QObject* parent = nullptr);
     ~WaveDevice() override;
 
-    // Opens path; a path that does not exist gives a new empty recording bound to it.
+    // Opens path; no path, or one that does not exist, gives a new empty recording in a
+    // working file of its own in the working folder.
     void open(const QString& path);
+    // Drops the content, with its working file.
     void close();
-    // While recording, stores everything captured up to now; the recording goes on.
+    // While recording, stores everything captured up to now; the recording goes on. In the
+    // recordings folder the working file moves to a name nothing has yet (mciErrNameTaken
+    // when taken); elsewhere a copy replaces what is there.
     void save(const QString& path);
     void play();
     void pause();
@@ -101,6 +107,7 @@ private:
     QByteArray m_partial;  // a captured frame split between two deliveries
     int m_error = mciErrNone;
     QString m_errorMessage;
+    QTimer m_syncTimer;
 };
 
 } // namespace tova

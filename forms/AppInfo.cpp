@@ -8,4 +8,6 @@ QString applicationFolder() { return QCoreApplication::applicationDirPath(); }
 
 QString recordingsFolder() { return applicationFolder() + QStringLiteral("/录音数据"); }
 
+QString workingFolder() { return recordingsFolder() + QStringLiteral("/.录音中"); }
+
 } // namespace tova

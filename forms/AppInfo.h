@@ -13,4 +13,9 @@ QString applicationFolder();
 // The folder "录音数据" beside the program, where every call is stored.
 QString recordingsFolder();
 
+// The hidden folder inside the recordings folder that holds the calls being recorded: on the
+// same filesystem, so that storing a call is a rename, and left behind by a crash for the next
+// start to store.
+QString workingFolder();
+
 } // namespace tova

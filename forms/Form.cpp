@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace tova {
 
 namespace {
@@ -41,10 +43,12 @@ FormRegistry& FormRegistry::instance() {
 }
 
 bool FormRegistry::unloadAll(UnloadMode mode) {
-    const QList<Form*> forms = m_loaded;
+    QList<Form*> forms(m_loaded.crbegin(), m_loaded.crend());
+    std::stable_partition(forms.begin(), forms.end(),
+                          [](const Form* form) { return form->storesWithoutAsking(); });
     bool all = true;
-    for (auto form = forms.crbegin(); form != forms.crend(); ++form)
-        all = (*form)->unloadForm(mode) && all;
+    for (Form* form : forms)
+        all = form->unloadForm(mode) && all;
     return all;
 }
 

@@ -31,6 +31,10 @@ public:
     // Number of windows currently loaded in the process.
     static int loadedCount();
 
+    // True for a window whose closing check keeps its work without asking: when every window
+    // goes, it goes first, before another window's question can hold up the end.
+    virtual bool storesWithoutAsking() const { return false; }
+
 protected:
     friend class FormLoader;
     virtual void Form_Load() {}
@@ -57,7 +61,8 @@ class FormRegistry : public QObject {
 public:
     static FormRegistry& instance();
 
-    // Unloads every loaded window, the newest first; false when a closing check refused.
+    // Unloads every loaded window, those that store without asking first, then the newest
+    // first; false when a closing check refused.
     bool unloadAll(UnloadMode mode);
 
 signals:

@@ -2,7 +2,8 @@
 
 #include "Form.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QSessionManager>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -14,6 +15,12 @@ namespace tova {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+bool g_terminated = false;
+
+bool unloadEverything() {
+    g_terminated = FormRegistry::instance().unloadAll(vbAppTaskManager);
+    return g_terminated;
+}
 
 void onSignal(int) {
     // Only async-signal-safe work here: the event loop does the rest.
@@ -35,15 +42,24 @@ void unloadAllOnTermination() {
         if (unloading) return;
         unloading = true;
         // Leaves every event loop, a message box's too: nothing is left to answer it.
-        if (FormRegistry::instance().unloadAll(vbAppTaskManager)) QCoreApplication::exit(0);
+        if (unloadEverything()) QCoreApplication::exit(0);
         unloading = false;
     });
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QObject::connect(gui, &QGuiApplication::commitDataRequest, gui,
+                         [](QSessionManager& session) {
+                             if (!unloadEverything()) session.cancel();
+                         });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGHUP, SIGINT})
         sigaction(signal, &action, nullptr);
+}
+
+bool terminationRequested() {
+    return g_terminated;
 }
 
 } // namespace tova

@@ -70,7 +70,7 @@ frmMain2::frmMain2()
     lblFolderMissing->hide();
 
     mci2->setDeviceType(QStringLiteral("WAVEAudio"));
-    mci2->setFileName(QDir::tempPath() + QStringLiteral("/~temp.wav"));
+    mci2->setFileName(QString()); // a new recording, until a file is opened
     mci2->setButtonVisible(MciButton::Eject, false);
 
     cdlg2.setFilter(QStringLiteral("*.wav"));

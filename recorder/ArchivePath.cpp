@@ -1,22 +1,15 @@
 #include "ArchivePath.h"
 
-#include <QFileInfo>
-
 namespace tova {
 
-QString archivePath(const QString& applicationFolder, const QString& dateText,
-                    const QString& timeText) {
+QString archivePath(const QString& recordingsFolder, const QString& dateText,
+                    const QString& timeText, int copy) {
     QString date = dateText;
     date.replace(u'/', u'-').replace(u'\\', u'-');
     QString time = timeText;
     time.remove(u':');
-
-    const QString stem = applicationFolder + QStringLiteral("/录音数据/") + date + time;
-    const QString extension = QStringLiteral(".wav");
-    QString path = stem + extension;
-    for (int copy = 2; QFileInfo::exists(path); ++copy)
-        path = stem + u'_' + QString::number(copy) + extension;
-    return path;
+    const QString suffix = copy > 1 ? u'_' + QString::number(copy) : QString();
+    return recordingsFolder + u'/' + date + time + suffix + QStringLiteral(".wav");
 }
 
 } // namespace tova

@@ -7,8 +7,8 @@
 #include "RegionalClock.h"
 #include "Slider.h"
 #include "Twips.h"
+#include "WaveDevice.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -65,7 +65,8 @@ frmMain::frmMain()
     placeAtScreenOrigin(kClientSize);
     Text1->hide();
     mci->setDeviceType(QStringLiteral("WAVEAudio"));
-    mci->setFileName(QDir::tempPath() + QStringLiteral("/~temp.wav"));
+    // No file: each call opens a new recording of its own.
+    mci->setFileName(QString());
 
     connect(mci, &MMControl::RecordClick, this, &frmMain::mci_RecordClick);
     connect(mci, &MMControl::StopClick, this, &frmMain::mci_StopClick);
@@ -119,11 +120,14 @@ void frmMain::SaveRecording() {
     const QDate date = clock.now().date();
     const QTime time = clock.now().time();
     Text1->setText(clock.timeText(time));
-    const QString path = archivePath(applicationFolder(), clock.dateText(date), Text1->text());
-
-    cdlg.setFileName(path);
-    mci->setFileName(cdlg.FileName());
-    mci->setCommand(QStringLiteral("Save"));
+    // A name that another recording took, in this copy of the program or another, stays its.
+    QString path;
+    for (int copy = 1; copy == 1 || mci->Error() == mciErrNameTaken; ++copy) {
+        path = archivePath(recordingsFolder(), clock.dateText(date), Text1->text(), copy);
+        cdlg.setFileName(path);
+        mci->setFileName(cdlg.FileName());
+        mci->setCommand(QStringLiteral("Save"));
+    }
     if (mci->Error() != 0) throw RecordingNotStored(path, mci->ErrorMessage());
     setMousePointer(vbHourglass);
     mci->setCommand(QStringLiteral("close"));

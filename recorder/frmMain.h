@@ -23,6 +23,8 @@ public:
 
     // True while the device holds a recording that has not been stored.
     bool changed() const { return m_changed; }
+    // Its closing check stores the call without asking anything.
+    bool storesWithoutAsking() const override { return true; }
 
     QLabel* lblNow;
     QLabel* Label1;

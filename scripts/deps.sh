@@ -4,7 +4,7 @@ RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6multimedia6 libqt6svg6 qt6-
   libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
 BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
   qt6-svg-dev libsndfile1-dev"
-TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox"
+TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox xdotool"
 DEMO_PACKAGES="pulseaudio pulseaudio-utils socat sox espeak-ng"
 
 # Installs whichever of the given packages are missing.

@@ -1,33 +1,19 @@
-#include "AppInfo.h"
 #include "FakeAudio.h"
 #include "Fakes.h"
-#include "Form.h"
 #include "MMControl.h"
+#include "RecordingsFolder.h"
 #include "Termination.h"
+#include "WavProbe.h"
 #include "frmMain.h"
 #include "frmMain2.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 
 using namespace tova;
 using namespace tova::test;
-
-namespace {
-quint64 caughtSignals(const QString& procStatus) {
-    QFile file(procStatus);
-    if (!file.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (line.startsWith("SigCgt:")) return line.mid(7).trimmed().toULongLong(nullptr, 16);
-    return 0;
-}
-} // namespace
 
 // Stopping the process (shutdown, logout) closes the windows first, so a call being recorded
 // is stored.
@@ -37,55 +23,33 @@ class TestTermination : public QObject {
 private slots:
     void initTestCase() { unloadAllOnTermination(); }
 
-    // The program itself, stopped while its start-up message waits for an answer.
-    void programStopsDuringStartUpMessage() {
-        QTemporaryDir ports;
-        for (int port = 3; port <= 9; ++port)
-            QFile::link(ports.filePath("nothing"),
-                        ports.filePath(QStringLiteral("com%1").arg(port)));
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TOVA_PORT_DIR", ports.path());
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(TOVA_PROGRAM));
-        QVERIFY(program.waitForStarted());
-        // SIGTERM shows among the caught signals once the program is ready for it.
-        const QString status = QStringLiteral("/proc/%1/status").arg(program.processId());
-        QTRY_VERIFY_WITH_TIMEOUT(caughtSignals(status) & (1ULL << (SIGTERM - 1)), 10000);
-        program.terminate();
-        QVERIFY(program.waitForFinished(5000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
-    }
-
-    void signalStoresTheCallAndUnloadsEveryWindow_data() {
+    // Any way of asking the process to stop: the recorder is stored first, before the query
+    // window asks about its own recording, then every window goes.
+    void signalStoresTheCallFirst_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGINT") << SIGINT;
     }
-    void signalStoresTheCallAndUnloadsEveryWindow() {
+    void signalStoresTheCallFirst() {
         QFETCH(int, signal);
         FakeAudio audio;
         ClockFake clock;
-        clock->moments = {QDateTime(QDate(2026, 12, 6), QTime(9, 30, signal))};
-        QDir folder(recordingsFolder());
-        QVERIFY(folder.mkpath(QStringLiteral(".")));
-        const QString expected =
-            QStringLiteral("2026-12-6930%1.wav").arg(signal, 2, 10, QChar('0'));
-        QFile::remove(folder.filePath(expected));
-
-        DefaultForm<frmMain2>::Show();
+        MessageBoxesFake boxes;
+        RecordingsFolder folder;
         frmMain& recorder = DefaultForm<frmMain>::Show();
         QTRY_COMPARE(recorder.mci->Mode(), int(mciModeRecord));
+        DefaultForm<frmMain2>::Show().findChild<MMControl*>("mci2")->press(MciButton::Record);
         audio.capture(std::chrono::milliseconds(1500));
+        QStringList storedWhenAsked;
+        boxes->answers = {vbNo};
+        boxes->whileShown = [&] { storedWhenAsked = RecordingsFolder::files(); };
         QSignalSpy allGone(&FormRegistry::instance(), &FormRegistry::allUnloaded);
 
         QCOMPARE(::raise(signal), 0);
         QTRY_COMPARE(allGone.count(), 1);
-        QCOMPARE(DefaultForm<frmMain>::loaded(), nullptr);
-        QCOMPARE(DefaultForm<frmMain2>::loaded(), nullptr);
-        QVERIFY(folder.exists(expected));
-        QVERIFY(QFile::remove(folder.filePath(expected)));
+        QCOMPARE(storedWhenAsked, QStringList{"2007-3-15140509.wav"});
+        QCOMPARE(WavProbe(RecordingsFolder::file(storedWhenAsked.value(0))).milliseconds(), 1500);
     }
 };
 

@@ -1,3 +1,4 @@
+#include "AppInfo.h"
 #include "FakeAudio.h"
 #include "MMControl.h"
 #include "TabOrder.h"
@@ -24,7 +25,8 @@ const QStringList kButtonNames{"Prev", "Next", "Play",   "Pause", "Back",
 constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 QStringList spillFiles() {
-    return QDir::temp().entryList({"tova-*.wav"}, QDir::Files);
+    return QDir::temp().entryList({"tova-*.wav"}, QDir::Files) +
+           QDir(workingFolder()).entryList({"tova-*.wav"}, QDir::Files);
 }
 
 QByteArray contentOf(const QString& path) {
@@ -90,7 +92,7 @@ private slots:
 
         // The working file grows readable as the call goes on, and close drops it.
         QCOMPARE(spillFiles().size(), 1);
-        QCOMPARE(WavProbe(QDir::temp().filePath(spillFiles().first())).milliseconds(), 2200);
+        QCOMPARE(WavProbe(QDir(workingFolder()).filePath(spillFiles().first())).milliseconds(), 2200);
         run("close");
         QCOMPARE(m_mci->Mode(), int(mciModeNotOpen));
         QCOMPARE(m_mci->Length(), 0);

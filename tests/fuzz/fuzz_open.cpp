@@ -26,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     content->read(0, pcm.data(), 256);
     content->read(qMax<qint64>(0, frames - 100), pcm.data(), 256);
     content->write(frames / 2, pcm.data(), 256);
-    content->save(dir.filePath("saved.wav"));
+    content->save(dir.filePath("saved.wav"), false);
     return 0;
 }

@@ -1,0 +1,163 @@
+#include "FakeAudio.h"
+#include "Fakes.h"
+#include "MMControl.h"
+#include "RecordingsFolder.h"
+#include "Recovery.h"
+#include "WavProbe.h"
+#include "frmMain.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using namespace tova;
+using namespace tova::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kFirst = QStringLiteral("2007-3-15140509.wav");
+const QString kSecond = QStringLiteral("2007-3-15140509_2.wav");
+constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+enum Setup { Plain, StaleTemp, LinkedTemp, FolderTemp, Planted, OtherDevice, NoFolder, Gone, Full };
+
+int mode(const QString& path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : -1;
+}
+
+} // namespace
+
+// The recorder window over the fake sound system, with a clock that stands still.
+class RecorderTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        qputenv("TMPDIR", QFile::encodeName(m.emplace().temp.path()));
+        m->clock->dateFormat = "yyyy/M/d"; // "/" cannot be in a name
+    }
+    void cleanup() {
+        delete DefaultForm<frmMain>::loaded(); // left open by a failing test
+        ::umount2(QFile::encodeName(RecordingsFolder::path()).constData(), MNT_DETACH);
+        m.reset();
+    }
+
+    // What the hang-up stores, whatever lies in the temporary and recordings folders.
+    void storesTheCall_data() {
+        QTest::addColumn<int>("setup");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QList<int>>("ms"); // 0: cut short
+        const auto row = [](const char* name, Setup setup, QStringList names, QList<int> ms) {
+            QTest::newRow(name) << int(setup) << names << ms;
+        };
+        row("plain", Plain, {kFirst}, {2000});
+        row("stale ~temp.wav", StaleTemp, {kFirst}, {2000});
+        row("~temp.wav a link", LinkedTemp, {kFirst}, {2000});
+        row("~temp.wav a folder", FolderTemp, {kFirst}, {2000});
+        row("link planted", Planted, {kFirst, kSecond}, {10000, 2000});
+        row("other device, same second", OtherDevice, {kFirst, kSecond}, {1000, 3000});
+        row("no recordings folder", NoFolder, {kFirst}, {2000});
+        row("folder gone at hang-up", Gone, {kFirst}, {2500});
+        row("working folder full", Full, {kFirst}, {0});
+    }
+    void storesTheCall() {
+        QFETCH(int, setup);
+        QFETCH(QStringList, names);
+        QFETCH(QList<int>, ms);
+        const QString temp = m->temp.filePath("~temp.wav"), outside = m->temp.filePath("own.wav");
+        QVERIFY(writeTone(outside, kPcm16, 44100, 2, 10000, 300));
+        if (setup == StaleTemp) QVERIFY(writeTone(temp, kPcm16, 44100, 2, 10000, 300));
+        if (setup == LinkedTemp) QVERIFY(QFile::link(outside, temp));
+        if (setup == FolderTemp) QVERIFY(QDir().mkdir(temp));
+        if (setup == Planted) QVERIFY(QFile::link(outside, RecordingsFolder::file(kFirst)));
+        if (setup == NoFolder) QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
+        if (setup == Full &&
+            ::mount("tova", QFile::encodeName(RecordingsFolder::path()).constData(), "tmpfs", 0,
+                    "size=64k"))
+            QSKIP("mounting a small filesystem is not permitted here");
+        frmMain& w = DefaultForm<frmMain>::Show();
+        QTRY_COMPARE(w.mci->Mode(), int(mciModeRecord));
+        m->audio.capture(2s);
+        if (setup == OtherDevice) {
+            MMControl other;
+            for (const char* command : {"Open", "Record"})
+                other.setCommand(command);
+            m->audio.capture(1s);
+            other.setFileName(RecordingsFolder::file(kFirst));
+            other.setCommand("Save");
+            QCOMPARE(other.Error(), 0);
+        } else if (setup == Gone) {
+            QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
+            QCOMPARE(DefaultForm<frmMain>::Unload(), false);
+            QCOMPARE(m->boxes->shown.size(), 1);
+            QVERIFY(QDir().mkpath(RecordingsFolder::path()));
+            m->audio.capture(500ms);
+        } else if (setup == Full) {
+            for (int second = 0; second < 10; ++second)
+                m->audio.capture(1s);
+            QCOMPARE(w.mci->Mode(), int(mciModeStop));
+        }
+        QVERIFY(DefaultForm<frmMain>::Unload());
+
+        QCOMPARE(RecordingsFolder::files(), names);
+        for (int i = 0; i < names.size(); ++i) {
+            const QString path = RecordingsFolder::file(names[i]);
+            const WavProbe wav(path); // a planted link stays, and what it leads to is untouched
+            QCOMPARE(mode(path), QFileInfo(path).isSymLink() ? 0777 : 0600);
+            QVERIFY2(qAbs(wav.toneHz() - (wav.sampleRate == 8000 ? 440 : 300)) < 5,
+                     qPrintable(QString::number(wav.toneHz())));
+            const qint64 got = wav.milliseconds();
+            QVERIFY2(ms[i] ? got == ms[i] : got > 2000 && got < 6000,
+                     qPrintable(QString::number(got)));
+        }
+        QCOMPARE(QDir(workingFolder()).entryList(QDir::Files), QStringList());
+        QVERIFY(mode(workingFolder()) == 0700 || setup == Gone);
+        if (setup == NoFolder) QCOMPARE(mode(RecordingsFolder::path()), 0700);
+    }
+
+    // Calls left in the working folder: the one a running device holds stays, the rest are
+    // stored once under the time of their last write; one without audio goes.
+    void recoversWhatNobodyHolds() {
+        MMControl live;
+        for (const char* command : {"Open", "Record"})
+            live.setCommand(command);
+        m->audio.capture(1s);
+        const QString cut = workingFolder() + "/tova-1.wav",
+                      silent = workingFolder() + "/tova-0.wav";
+        QVERIFY(writeTone(cut, kPcm16, 8000, 1, 1500) && writeTone(silent, kPcm16, 8000, 1, 0));
+        QFile header(cut); // as a crash leaves it: the data's length never written
+        QVERIFY(header.open(QIODevice::ReadWrite) && header.seek(40) &&
+                header.write("\0\0\0\0", 4));
+        QVERIFY(header.flush() && header.setFileTime(QDateTime(QDate(2007, 3, 15), QTime(14, 5, 9)),
+                                                     QFileDevice::FileModificationTime));
+        QVERIFY(QFile(RecordingsFolder::file(kFirst)).open(QIODevice::WriteOnly));
+
+        for (int start = 0; start < 2; ++start)
+            QVERIFY(recoverInterruptedCalls());
+        QCOMPARE(RecordingsFolder::files(), (QStringList{kFirst, kSecond}));
+        QCOMPARE(WavProbe(RecordingsFolder::file(kSecond)).milliseconds(), 1500);
+        QCOMPARE(mode(RecordingsFolder::file(kSecond)), 0600);
+        QCOMPARE(QDir(workingFolder()).entryList(QDir::Files).size(), 1);
+        QCOMPARE(m->boxes->shown.size(), 1);
+        const QString prompt = m->boxes->shown.first().prompt;
+        QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + kSecond),
+                 qPrintable(prompt));
+    }
+
+private:
+    struct Fixture {
+        QTemporaryDir temp;
+        FakeAudio audio;
+        ClockFake clock;
+        MessageBoxesFake boxes;
+        RecordingsFolder folder;
+    };
+    std::optional<Fixture> m;
+};
+
+QTEST_MAIN(RecorderTest)
+#include "tst_recorder.moc"
