@@ -1,3 +1,4 @@
+#include "ChineseQtTexts.h"
 #include "Form1.h"
 #include "Termination.h"
 
@@ -5,6 +6,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    tova::installChineseQtTexts(app);
     // A window that is loaded keeps the program running, shown or not.
     app.setQuitOnLastWindowClosed(false);
     QObject::connect(&tova::FormRegistry::instance(), &tova::FormRegistry::allUnloaded, &app,

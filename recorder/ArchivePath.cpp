@@ -4,14 +4,14 @@
 
 namespace tova {
 
-QString archivePath(const QString& applicationFolder, const QString& dateText,
+QString archivePath(const QString& recordingsFolder, const QString& dateText,
                     const QString& timeText) {
     QString date = dateText;
     date.replace(u'/', u'-').replace(u'\\', u'-');
     QString time = timeText;
     time.remove(u':');
 
-    const QString stem = applicationFolder + QStringLiteral("/录音数据/") + date + time;
+    const QString stem = recordingsFolder + u'/' + date + time;
     const QString extension = QStringLiteral(".wav");
     QString path = stem + extension;
     for (int copy = 2; QFileInfo::exists(path); ++copy)

@@ -119,7 +119,7 @@ void frmMain::SaveRecording() {
     const QDate date = clock.now().date();
     const QTime time = clock.now().time();
     Text1->setText(clock.timeText(time));
-    const QString path = archivePath(applicationFolder(), clock.dateText(date), Text1->text());
+    const QString path = archivePath(recordingsFolder(), clock.dateText(date), Text1->text());
 
     cdlg.setFileName(path);
     mci->setFileName(cdlg.FileName());
