@@ -9,21 +9,15 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QSvgRenderer>
 #include <QTimer>
 #include <QUrl>
 
 #include <chrono>
-
-// The resources live in a static library: nothing else would pull them into the program.
-static void initAppResources() {
-    Q_INIT_RESOURCE(app);
-}
 
 namespace tova {
 
@@ -38,7 +32,6 @@ constexpr std::chrono::milliseconds kRingInterval{100};
 constexpr std::chrono::milliseconds kDisplayInterval{100};
 
 constexpr QSize kClientSize = twipsSize(9420, 5460);
-constexpr QSize kImage1Picture{400, 140};
 
 // The brush-script face of the design; without it, the nearest installed brush face, then the UI
 // font.
@@ -106,19 +99,18 @@ QFont lishu(qreal points) {
     return font;
 }
 
-QPixmap renderSvg(const QString& path, const QSize& size) {
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(path);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
+// Both pictures are drawn from app/images/*.svg at build time. A reader told the format does
+// not load every image plugin (and the SVG renderer with them) to guess it.
+QPixmap picture(const char* name) {
+    QImageReader reader(QStringLiteral(":/app/images/") + QLatin1String(name), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
 QIcon designIcon() {
     QIcon icon;
-    for (int side : {16, 32})
-        icon.addPixmap(renderSvg(QStringLiteral(":/app/images/tova-icon.svg"), {side, side}));
+    for (const char* name : {"tova-icon-16.png", "tova-icon-32.png"})
+        icon.addPixmap(picture(name));
     return icon;
 }
 
@@ -136,7 +128,6 @@ QString trimSpaces(const QString& text) {
 } // namespace
 
 Form1::Form1() {
-    initAppResources();
     QFont::insertSubstitutions(kLishu, kLishuSubstitutes);
 
     setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
@@ -173,7 +164,7 @@ void Form1::createControls() {
     Image1 = makeControl<QLabel>(this, "Image1");
     Image1->setFrameShape(QFrame::NoFrame);
     Image1->setScaledContents(true);
-    Image1->setPixmap(renderSvg(QStringLiteral(":/app/images/tova-banner.svg"), kImage1Picture));
+    Image1->setPixmap(picture("tova-banner.png"));
 
     Timer1 = makeControl<QTimer>(this, "Timer1");
     Timer1->setInterval(kRingInterval);
