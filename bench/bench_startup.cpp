@@ -1,7 +1,8 @@
 // Start-up cost: the time from starting a process to its main window being mapped on the X
 // display, for the program and for a bare Qt window with the same title, as the median of 11
 // alternating pairs. Run it on a display of its own with nothing else mapping windows, e.g.
-//   tests/support/with-xvfb.sh build/bench/bench_startup
+//   tests/support/with-xvfb.sh build/bench/bench_startup [PROGRAM]
+// PROGRAM (default: build/tova-recorder) lets another build be compared.
 // COM3 is a pseudo-terminal (socat), so the program opens its port as with a modem.
 #include "PtyPair.h"
 
@@ -81,6 +82,7 @@ double median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    const QString program = argc > 1 ? app.arguments().at(1) : QStringLiteral(TOVA_PROGRAM);
     tova::test::PortFolder ports;
     const auto line = ports.line(3);
     if (!line->isReady()) {
@@ -100,7 +102,7 @@ int main(int argc, char** argv) {
     std::vector<double> bare, tova;
     for (int pair = 0; pair < kPairs; ++pair) {
         bare.push_back(timeToWindow(x, QStringLiteral(TOVA_BARE_WINDOW)));
-        tova.push_back(timeToWindow(x, QStringLiteral(TOVA_PROGRAM)));
+        tova.push_back(timeToWindow(x, program));
         if (bare.back() < 0 || tova.back() < 0) {
             std::fprintf(stderr, "a window did not appear within %d ms\n", kTimeoutMs);
             return 1;

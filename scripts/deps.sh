@@ -3,7 +3,7 @@
 RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6multimedia6 qt6-qpa-plugins qt6-translations-l10n
   libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
 BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-  qt6-svg-dev libsndfile1-dev libxcb1-dev"
+  qt6-svg-dev libsndfile1-dev libxcb1-dev libfontconfig-dev"
 TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox
   desktop-file-utils appstream dpkg-dev file"
 DEMO_PACKAGES="pulseaudio pulseaudio-utils socat sox espeak-ng"
