@@ -9,11 +9,12 @@
 
 #include <QFont>
 #include <QIcon>
-#include <QImageReader>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QResource>
 #include <QTimer>
 #include <QUrl>
 
@@ -32,6 +33,7 @@ constexpr std::chrono::milliseconds kRingInterval{100};
 constexpr std::chrono::milliseconds kDisplayInterval{100};
 
 constexpr QSize kClientSize = twipsSize(9420, 5460);
+constexpr QSize kImage1Picture{400, 140};
 
 // The brush-script face of the design; without it, the nearest installed brush face, then the UI
 // font.
@@ -99,18 +101,19 @@ QFont lishu(qreal points) {
     return font;
 }
 
-// Both pictures are drawn from app/images/*.svg at build time. A reader told the format does
-// not load every image plugin (and the SVG renderer with them) to guess it.
-QPixmap picture(const char* name) {
-    QImageReader reader(QStringLiteral(":/app/images/") + QLatin1String(name), "png");
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
+// Both pictures are drawn from app/images/*.svg at build time into raw, uncompressed pixels:
+// nothing to decode, no image plugin or SVG renderer to load at start.
+QPixmap picture(const char* name, QSize size) {
+    const QResource raw(QStringLiteral(":/app/images/%1.argb").arg(QLatin1String(name)));
+    Q_ASSERT(raw.size() == qint64(size.width()) * size.height() * 4);
+    return QPixmap::fromImage(
+        QImage(raw.data(), size.width(), size.height(), QImage::Format_ARGB32_Premultiplied));
 }
 
 QIcon designIcon() {
     QIcon icon;
-    for (const char* name : {"tova-icon-16.png", "tova-icon-32.png"})
-        icon.addPixmap(picture(name));
+    icon.addPixmap(picture("tova-icon-16", {16, 16}));
+    icon.addPixmap(picture("tova-icon-32", {32, 32}));
     return icon;
 }
 
@@ -164,7 +167,7 @@ void Form1::createControls() {
     Image1 = makeControl<QLabel>(this, "Image1");
     Image1->setFrameShape(QFrame::NoFrame);
     Image1->setScaledContents(true);
-    Image1->setPixmap(picture("tova-banner.png"));
+    Image1->setPixmap(picture("tova-banner", kImage1Picture));
 
     Timer1 = makeControl<QTimer>(this, "Timer1");
     Timer1->setInterval(kRingInterval);
