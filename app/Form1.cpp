@@ -9,22 +9,17 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QSvgRenderer>
+#include <QResource>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <chrono>
-
-// The resources live in a static library: nothing else would pull them into the program.
-static void initAppResources() {
-    Q_INIT_RESOURCE(app);
-}
 
 namespace tova {
 
@@ -116,19 +111,19 @@ QFont lishu(qreal points) {
     return font;
 }
 
-QPixmap renderSvg(const QString& path, const QSize& size) {
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(path);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
+// Both pictures are drawn from app/images/*.svg at build time into raw, uncompressed pixels:
+// nothing to decode, no image plugin or SVG renderer to load at start.
+QPixmap picture(const char* name, QSize size) {
+    const QResource raw(QStringLiteral(":/app/images/%1.argb").arg(QLatin1String(name)));
+    Q_ASSERT(raw.size() == qint64(size.width()) * size.height() * 4);
+    return QPixmap::fromImage(
+        QImage(raw.data(), size.width(), size.height(), QImage::Format_ARGB32_Premultiplied));
 }
 
 QIcon designIcon() {
     QIcon icon;
-    for (int side : {16, 32})
-        icon.addPixmap(renderSvg(QStringLiteral(":/app/images/tova-icon.svg"), {side, side}));
+    icon.addPixmap(picture("tova-icon-16", {16, 16}));
+    icon.addPixmap(picture("tova-icon-32", {32, 32}));
     return icon;
 }
 
@@ -156,7 +151,6 @@ QString numberRefusal(const QString& number) {
 } // namespace
 
 Form1::Form1() {
-    initAppResources();
     QFont::insertSubstitutions(kLishu, kLishuSubstitutes);
 
     setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
@@ -193,7 +187,7 @@ void Form1::createControls() {
     Image1 = makeControl<QLabel>(this, "Image1");
     Image1->setFrameShape(QFrame::NoFrame);
     Image1->setScaledContents(true);
-    Image1->setPixmap(renderSvg(QStringLiteral(":/app/images/tova-banner.svg"), kImage1Picture));
+    Image1->setPixmap(picture("tova-banner", kImage1Picture));
 
     Timer1 = makeControl<QTimer>(this, "Timer1");
     Timer1->setInterval(kRingInterval);

@@ -1,11 +1,21 @@
+#include "ChineseQtTexts.h"
 #include "Form1.h"
 #include "Recovery.h"
 #include "Termination.h"
 
 #include <QApplication>
 
+#include <fontconfig/fontconfig.h>
+
+#include <thread>
+
 int main(int argc, char** argv) {
+    // The first text on screen waits for the font configuration; it is read while Qt connects
+    // to the display.
+    std::thread fontConfig([] { FcInit(); });
     QApplication app(argc, argv);
+    fontConfig.join();
+    tova::installChineseQtTexts(app);
     // A window that is loaded keeps the program running, shown or not.
     app.setQuitOnLastWindowClosed(false);
     QObject::connect(&tova::FormRegistry::instance(), &tova::FormRegistry::allUnloaded, &app,
