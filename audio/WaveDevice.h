@@ -63,6 +63,9 @@ public:
     qint64 length() const;   // milliseconds
     int error() const { return m_error; }
     QString errorMessage() const { return m_errorMessage; }
+    // Why the last recording could not start or ended by itself (no input, input lost, working
+    // file not written); kept through other commands until a recording starts.
+    int recordFault() const { return m_recordFault; }
 
     void clearError();
     void fail(MciError code, const QString& detail = {});
@@ -101,6 +104,7 @@ private:
     QByteArray m_partial;  // a captured frame split between two deliveries
     int m_error = mciErrNone;
     QString m_errorMessage;
+    int m_recordFault = mciErrNone;
 };
 
 } // namespace tova

@@ -1,9 +1,9 @@
 # The Debian packages the program and its tests need; sourced by scripts/run and scripts/test.
 
-RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6multimedia6 libqt6svg6 qt6-qpa-plugins
+RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6svg6 libpulse0 qt6-qpa-plugins
   libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
-BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-  qt6-svg-dev libsndfile1-dev"
+BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
+  libsndfile1-dev libpulse-dev"
 TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox"
 DEMO_PACKAGES="pulseaudio pulseaudio-utils socat sox espeak-ng"
 
