@@ -220,7 +220,11 @@ public:
         m_lastData = Clock::now();
         const auto connect = [&](pa_stream* stream) {
             pa_stream_set_read_callback(stream, readable, this);
-            return pa_stream_connect_record(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY);
+            // Kept on its device: when that goes, the capture ends rather than going on from
+            // whatever microphone the server would move it to.
+            return pa_stream_connect_record(
+                stream, nullptr, &attr,
+                pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE));
         };
         if (!m_stream.open(
                 format, "录音", connect, [this] { lost(); }, failure))

@@ -87,15 +87,17 @@ private slots:
         }
     }
 
-    // One call per row, in this order: the server goes away mid-call, is still away at the
-    // next call and back for the ones after. "busy": the program does not look at the server
-    // for a second, and what came meanwhile must still be stored.
+    // One call per row, in this order: the input goes away mid-call (the next call records the
+    // line's sink instead), then the server, which is still away at the next call and back for
+    // the ones after. "busy": the program does not look at the server for a second, and what
+    // came meanwhile must still be stored.
     void calls_data() {
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("status");
-        const QString recording = "录音进行中............. ", full = "录音失败：磁盘已满或无法写入";
-        QTest::newRow("server lost mid-call") << "kill"
-                                              << "录音失败：声音设备已断开";
+        const QString recording = "录音进行中............. ", full = "录音失败：磁盘已满或无法写入",
+                      lost = "录音失败：声音设备已断开";
+        QTest::newRow("input device gone mid-call") << "unplug" << lost;
+        QTest::newRow("server lost mid-call") << "kill" << lost;
         QTest::newRow("server away") << "away at answer"
                                      << "录音失败：没有可用的声音设备";
         QTest::newRow("server back, hang-up while busy") << "busy" << recording;
@@ -121,6 +123,8 @@ private slots:
         QElapsedTimer since;
         since.start();
         if (event == "kill") QVERIFY(killServer());
+        if (event == "unplug")
+            QCOMPARE(QProcess::execute("pactl", {"unload-module", "module-remap-source"}), 0);
         if (event == "fill") diskFull.emplace();
         if (event.startsWith("busy")) QThread::msleep(1000);
         if (event == "busy, stop") w.mci->press(MciButton::Stop);
