@@ -29,10 +29,13 @@ bool serverAnswers() {
     return QProcess::execute("sh", {"-c", "pactl info >/dev/null 2>&1"}) == 0;
 }
 
-bool killServer() {
+bool signalServer(int signal) {
     QFile pid(serverFolder() + "/run/pulse/pid");
-    return pid.open(QIODevice::ReadOnly) && ::kill(pid.readAll().trimmed().toInt(), SIGKILL) == 0 &&
-           QTest::qWaitFor([] { return !serverAnswers(); });
+    return pid.open(QIODevice::ReadOnly) && ::kill(pid.readAll().trimmed().toInt(), signal) == 0;
+}
+
+bool killServer() {
+    return signalServer(SIGKILL) && QTest::qWaitFor([] { return !serverAnswers(); });
 }
 
 bool startServer() {
@@ -97,6 +100,7 @@ private slots:
         const QString recording = "录音进行中............. ", full = "录音失败：磁盘已满或无法写入",
                       lost = "录音失败：声音设备已断开";
         QTest::newRow("input device gone mid-call") << "unplug" << lost;
+        QTest::newRow("server hangs mid-call") << "hang" << lost;
         QTest::newRow("server lost mid-call") << "kill" << lost;
         QTest::newRow("server away") << "away at answer"
                                      << "录音失败：没有可用的声音设备";
@@ -120,16 +124,17 @@ private slots:
         frmMain& w = DefaultForm<frmMain>::Show();
         if (midCall) QTRY_VERIFY_WITH_TIMEOUT(w.mci->Length() >= 1000, 10000);
         const int kept = w.mci->Length();
-        QElapsedTimer since;
-        since.start();
+        const QTime at = QTime::currentTime();
         if (event == "kill") QVERIFY(killServer());
+        if (event == "hang") QVERIFY(signalServer(SIGSTOP));
         if (event == "unplug")
             QCOMPARE(QProcess::execute("pactl", {"unload-module", "module-remap-source"}), 0);
         if (event == "fill") diskFull.emplace();
         if (event.startsWith("busy")) QThread::msleep(1000);
         if (event == "busy, stop") w.mci->press(MciButton::Stop);
         QTRY_COMPARE_WITH_TIMEOUT(w.Label1->text(), status, 8000);
-        qInfo("%s: status line %lld ms later", qPrintable(event), since.elapsed());
+        qInfo("%s: status line after %d ms", qPrintable(event), at.msecsTo(QTime::currentTime()));
+        if (event == "hang") QVERIFY(signalServer(SIGCONT));
 
         diskFull.reset();
         QVERIFY(DefaultForm<frmMain>::Unload());

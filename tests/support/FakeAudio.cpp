@@ -13,14 +13,6 @@ namespace tova::test {
 
 namespace {
 
-struct FakeStream;
-
-// Every stream while it exists, also after the fake that started it has gone.
-std::set<FakeStream*>& live() {
-    static std::set<FakeStream*> streams;
-    return streams;
-}
-
 // Captures a 440 Hz tone for an input client, or plays for an output client.
 struct FakeStream final : AudioInput, AudioOutput {
     FakeStream(const PcmFormat& format, AudioInput::Client* in, AudioOutput::Client* out)
@@ -30,6 +22,11 @@ struct FakeStream final : AudioInput, AudioOutput {
         live().insert(this);
     }
     ~FakeStream() override { live().erase(this); }
+    // Every stream while it exists, also after the fake that started it has gone.
+    static std::set<FakeStream*>& live() {
+        static std::set<FakeStream*> streams;
+        return streams;
+    }
     void stop() override { in = nullptr, out = nullptr; }
     void drain() override {}
     qint64 playedFrames() const override { return played; }
@@ -89,8 +86,8 @@ FakeAudio::~FakeAudio() {
 }
 void FakeAudio::move(std::chrono::milliseconds d, bool capture) {
     // A copy: a device may stop a stream while it is told.
-    for (FakeStream* stream : std::set<FakeStream*>(live()))
-        if (live().contains(stream)) stream->move(d, capture);
+    for (FakeStream* stream : std::set<FakeStream*>(FakeStream::live()))
+        if (FakeStream::live().contains(stream)) stream->move(d, capture);
 }
 
 FullDisk::FullDisk(qint64 bytesBeforeFailure) {
