@@ -1,11 +1,9 @@
 #include "AudioBackend.h"
 
-#include <QAudioSink>
-#include <QAudioSource>
-#include <QElapsedTimer>
-#include <QMediaDevices>
-#include <QPointer>
+#include <QObject>
 #include <QTimer>
+
+#include <pulse/pulseaudio.h>
 
 #include <chrono>
 #include <functional>
@@ -14,248 +12,409 @@ namespace tova {
 
 namespace {
 
-using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
-// A running capture that hands over nothing for this long has lost its source. PulseAudio
-// may hand audio over in pieces of about 2 s.
-constexpr std::chrono::milliseconds kStallLimit{6000};
+// How long connecting to the server, or starting a stream on it, may take.
+constexpr std::chrono::milliseconds kStartLimit{3000};
+// A capture that hands over nothing for this long has lost its source: a server that hangs
+// drops no connection.
+constexpr std::chrono::milliseconds kStallLimit{5000};
+constexpr std::chrono::milliseconds kStallCheck{1000};
+// The server sends captured audio in pieces this long.
+constexpr std::chrono::milliseconds kCapturePiece{50};
 constexpr std::chrono::milliseconds kPlayBuffer{250};
-constexpr std::chrono::milliseconds kFeedInterval{10};
+constexpr uint32_t kServerChooses = uint32_t(-1);
 
-QAudioFormat qtFormat(const PcmFormat& format) {
-    QAudioFormat f;
-    f.setSampleRate(format.sampleRate);
-    f.setChannelCount(format.channels);
-    f.setSampleFormat(QAudioFormat::Int16);
-    return f;
+uint32_t bytesFor(const PcmFormat& format, std::chrono::milliseconds d) {
+    return uint32_t(qint64(format.sampleRate) * d.count() / 1000 * format.bytesPerFrame());
 }
 
-QString errorText(QAudio::Error error) {
-    switch (error) {
-    case QAudio::NoError:
-        return {};
-    case QAudio::OpenError:
-        return QStringLiteral("the audio device could not be opened");
-    case QAudio::IOError:
-        return QStringLiteral("the audio device failed");
-    case QAudio::UnderrunError:
-        return QStringLiteral("the audio device ran dry");
-    case QAudio::FatalError:
-        return QStringLiteral("the sound system failed");
-    }
-    return QStringLiteral("unknown audio error");
+QString failureText(int error) {
+    return QString::fromUtf8(pa_strerror(error));
 }
 
-// Reports once when the device that a stream runs on leaves the system: unplugged, or its
-// sound server gone. Qt 6.4 gives the stream itself no error then.
-class DeviceWatch {
+class Locked {
 public:
-    DeviceWatch(const QAudioDevice& device, std::function<void()> gone)
-        : m_id(device.id())
-        , m_input(device.mode() == QAudioDevice::Input)
-        , m_gone(std::move(gone)) {
-        const auto changed =
-            m_input ? &QMediaDevices::audioInputsChanged : &QMediaDevices::audioOutputsChanged;
-        QObject::connect(
-            &m_devices, changed, &m_devices, [this] { check(); }, Qt::QueuedConnection);
+    explicit Locked(pa_threaded_mainloop* loop)
+        : m_loop(loop) {
+        pa_threaded_mainloop_lock(loop);
     }
-    void disarm() { m_gone = nullptr; }
+    ~Locked() { pa_threaded_mainloop_unlock(m_loop); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
 
 private:
-    void check() {
-        const QList<QAudioDevice> present =
-            m_input ? QMediaDevices::audioInputs() : QMediaDevices::audioOutputs();
-        for (const QAudioDevice& device : present)
-            if (device.id() == m_id) return;
-        if (m_gone) std::exchange(m_gone, nullptr)();
-    }
-
-    QMediaDevices m_devices;
-    QByteArray m_id;
-    bool m_input;
-    std::function<void()> m_gone;
-};
-
-class QtAudioInput final : public AudioInput {
-public:
-    QtAudioInput(const QAudioDevice& device, const PcmFormat& format, Client& client)
-        : m_source(device, qtFormat(format))
-        , m_client(&client)
-        , m_watch(device, [this] { lost(); }) {
-        m_stallCheck.setInterval(1s);
-        QObject::connect(&m_stallCheck, &QTimer::timeout, &m_context, [this] {
-            if (m_sinceData.elapsed() > kStallLimit.count()) lost();
-        });
-    }
-    ~QtAudioInput() override { stop(); }
-
-    bool start(QString& failure) {
-        m_io = m_source.start();
-        // Without a sound server start() fails at once and no stateChanged follows.
-        if (!m_io || m_source.error() != QAudio::NoError) {
-            failure = errorText(m_source.error());
-            if (failure.isEmpty()) failure = errorText(QAudio::OpenError);
-            return false;
-        }
-        QObject::connect(m_io, &QIODevice::readyRead, &m_context, [this] { drain(); });
-        m_sinceData.start();
-        m_stallCheck.start();
-        // Queued, so that the client may drop this input from inside the report.
-        QObject::connect(
-            &m_source, &QAudioSource::stateChanged, &m_context,
-            [this](QAudio::State state) {
-                if (m_client && state == QAudio::StoppedState &&
-                    m_source.error() != QAudio::NoError)
-                    std::exchange(m_client, nullptr)->inputFailed(errorText(m_source.error()));
-            },
-            Qt::QueuedConnection);
-        return true;
-    }
-
-    void drain() override {
-        char buffer[16384];
-        while (m_client && m_io) {
-            const qint64 got = m_io->read(buffer, sizeof buffer);
-            if (got <= 0) break;
-            m_sinceData.restart();
-            m_client->captured(QByteArrayView(buffer, got));
-        }
-    }
-
-    void stop() override {
-        m_client = nullptr;
-        m_watch.disarm();
-        m_stallCheck.stop();
-        QObject::disconnect(&m_source, nullptr, &m_context, nullptr);
-        m_source.stop();
-        m_io = nullptr;
-    }
-
-private:
-    QObject m_context;
-    QAudioSource m_source;
-    void lost() {
-        if (m_client) std::exchange(m_client, nullptr)->inputFailed(errorText(QAudio::FatalError));
-    }
-
-    // Qt deletes the device it hands out when the stream stops or fails.
-    QPointer<QIODevice> m_io;
-    Client* m_client;
-    DeviceWatch m_watch;
-    QTimer m_stallCheck;
-    QElapsedTimer m_sinceData;
-};
-
-// Pushes the content into the sink as fast as it takes it. Qt 6.4 pulling from a device
-// of ours tops up one piece per timer tick, which runs dry at short latencies and clicks.
-class QtAudioOutput final : public AudioOutput {
-public:
-    QtAudioOutput(const QAudioDevice& device, const PcmFormat& format, Client& client)
-        : m_sink(device, qtFormat(format))
-        , m_client(&client)
-        , m_format(format)
-        , m_watch(device, [this] { fail(QAudio::FatalError); }) {
-        m_feedTimer.setInterval(kFeedInterval);
-        QObject::connect(&m_feedTimer, &QTimer::timeout, &m_context, [this] { feed(); });
-    }
-    ~QtAudioOutput() override { stop(); }
-
-    bool start(QString& failure) {
-        m_sink.setBufferSize(m_sink.format().bytesForDuration(kPlayBuffer.count() * 1000));
-        m_io = m_sink.start();
-        if (!m_io || m_sink.error() != QAudio::NoError) {
-            failure = errorText(m_sink.error());
-            if (failure.isEmpty()) failure = errorText(QAudio::OpenError);
-            return false;
-        }
-        QObject::connect(
-            &m_sink, &QAudioSink::stateChanged, &m_context,
-            [this](QAudio::State state) {
-                if (state == QAudio::StoppedState && m_sink.error() != QAudio::NoError)
-                    fail(m_sink.error());
-            },
-            Qt::QueuedConnection);
-        m_feedTimer.start();
-        QTimer::singleShot(0, &m_context, [this] { feed(); });
-        return true;
-    }
-
-    qint64 playedFrames() const override {
-        return m_sink.processedUSecs() * m_format.sampleRate / 1'000'000;
-    }
-
-    void stop() override {
-        m_client = nullptr;
-        m_watch.disarm();
-        m_feedTimer.stop();
-        QObject::disconnect(&m_sink, nullptr, &m_context, nullptr);
-        m_sink.stop();
-        m_io = nullptr;
-    }
-
-private:
-    void feed() {
-        if (!m_client || !m_io) return;
-        if (!m_client->suppliedAll()) {
-            const qint64 room =
-                m_sink.bytesFree() / m_format.bytesPerFrame() * m_format.bytesPerFrame();
-            if (room <= 0) return;
-            QByteArray piece(room, Qt::Uninitialized);
-            const qint64 got = m_client->supply(piece.data(), room);
-            if (got > 0) m_io->write(piece.constData(), got);
-            m_suppliedFrames += got / m_format.bytesPerFrame();
-            return;
-        }
-        // Everything is with the server; it is over once the server has played it.
-        if (!m_draining.isValid()) m_draining.start();
-        const qint64 grace = kPlayBuffer.count() + 500;
-        if (playedFrames() >= m_suppliedFrames || m_draining.elapsed() > grace) {
-            m_feedTimer.stop();
-            std::exchange(m_client, nullptr)->outputFinished();
-        }
-    }
-
-    void fail(QAudio::Error error) {
-        if (m_client) std::exchange(m_client, nullptr)->outputFailed(errorText(error));
-    }
-
-    QObject m_context;
-    QAudioSink m_sink;
-    // Qt deletes the device it hands out when the stream stops or fails.
-    QPointer<QIODevice> m_io;
-    Client* m_client;
-    PcmFormat m_format;
-    DeviceWatch m_watch;
-    QTimer m_feedTimer;
-    QElapsedTimer m_draining;
-    qint64 m_suppliedFrames = 0;
+    pa_threaded_mainloop* m_loop;
 };
 
 } // namespace
 
-std::unique_ptr<AudioInput>
-QtAudioBackend::startInput(const PcmFormat& format, AudioInput::Client& client, QString& failure) {
-    const QAudioDevice device = QMediaDevices::defaultAudioInput();
-    if (device.isNull()) {
-        failure = QStringLiteral("no audio input device");
+// libpulse's loop thread and the one connection to the server. Members other than loop() are
+// used with the loop locked.
+class PulseConnection {
+public:
+    PulseConnection()
+        : m_loop(pa_threaded_mainloop_new())
+        , m_running(pa_threaded_mainloop_start(m_loop) >= 0) {}
+    ~PulseConnection() {
+        pa_threaded_mainloop_stop(m_loop);
+        drop();
+        pa_threaded_mainloop_free(m_loop);
+    }
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    pa_threaded_mainloop* loop() const { return m_loop; }
+    void wake() { pa_threaded_mainloop_signal(m_loop, 0); }
+
+    // The connection, made anew when the last one has failed; nullptr and the reason while the
+    // server cannot be reached.
+    pa_context* context(QString& failure) {
+        if (!m_running) {
+            failure = failureText(PA_ERR_INTERNAL);
+            return nullptr;
+        }
+        if (m_context && !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context))) drop();
+        if (!m_context) {
+            m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "TOVA电话录音系统");
+            pa_context_set_state_callback(
+                m_context,
+                [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->wake(); }, this);
+            // The desktop session runs the server; one spawned here would hear no telephone line.
+            pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        }
+        waitFor([this] {
+            const pa_context_state_t state = pa_context_get_state(m_context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        });
+        const pa_context_state_t state = pa_context_get_state(m_context);
+        if (state == PA_CONTEXT_READY) return m_context;
+        failure =
+            failureText(PA_CONTEXT_IS_GOOD(state) ? PA_ERR_TIMEOUT : pa_context_errno(m_context));
+        drop();
         return nullptr;
     }
-    auto input = std::make_unique<QtAudioInput>(device, format, client);
-    if (!input->start(failure)) return nullptr;
-    return input;
+
+    // Waits until done() holds or kStartLimit has passed. The loop thread wakes this at every
+    // change of state.
+    void waitFor(const std::function<bool()>& done) {
+        struct Alarm {
+            pa_threaded_mainloop* loop;
+            bool rang = false;
+        } alarm{m_loop};
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        timeval at;
+        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(kStartLimit.count()) * PA_USEC_PER_MSEC);
+        pa_time_event* timer = api->time_new(
+            api, &at,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+                auto* alarm = static_cast<Alarm*>(data);
+                alarm->rang = true;
+                pa_threaded_mainloop_signal(alarm->loop, 0);
+            },
+            &alarm);
+        while (!done() && !alarm.rang)
+            pa_threaded_mainloop_wait(m_loop);
+        api->time_free(timer);
+    }
+
+private:
+    void drop() {
+        if (!m_context) return;
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+
+    pa_threaded_mainloop* m_loop;
+    bool m_running;
+    pa_context* m_context = nullptr;
+};
+
+namespace {
+
+// One stream on the connection. What the loop thread learns reaches the owner on the thread
+// that opened the stream, through posted calls that die with the stream.
+class PulseStream {
+public:
+    explicit PulseStream(std::shared_ptr<PulseConnection> connection)
+        : m_connection(std::move(connection)) {}
+    ~PulseStream() { close(); }
+
+    pa_threaded_mainloop* loop() const { return m_connection->loop(); }
+    pa_stream* get() const { return m_stream; }
+    template <class Call> void post(Call call) {
+        QMetaObject::invokeMethod(&m_receiver, std::move(call), Qt::QueuedConnection);
+    }
+
+    // connect sets the callbacks of the stream's direction and connects it. lost is posted once
+    // when the running stream fails: its server or its device gone.
+    bool open(const PcmFormat& format, const char* name,
+              const std::function<int(pa_stream*)>& connect, std::function<void()> lost,
+              QString& failure) {
+        Locked lock(loop());
+        pa_context* context = m_connection->context(failure);
+        if (!context) return false;
+        const pa_sample_spec spec{PA_SAMPLE_S16NE, uint32_t(format.sampleRate),
+                                  uint8_t(format.channels)};
+        m_stream = pa_stream_new(context, name, &spec, nullptr);
+        if (!m_stream) {
+            failure = failureText(pa_context_errno(context));
+            return false;
+        }
+        m_lost = std::move(lost);
+        pa_stream_set_state_callback(m_stream, stateChanged, this);
+        if (connect(m_stream) == 0)
+            m_connection->waitFor(
+                [this] { return pa_stream_get_state(m_stream) != PA_STREAM_CREATING; });
+        m_running = pa_stream_get_state(m_stream) == PA_STREAM_READY;
+        if (!m_running) {
+            failure = failureText(pa_context_errno(context));
+            close();
+        }
+        return m_running;
+    }
+
+    void close() {
+        if (!m_stream) return;
+        Locked lock(loop());
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+        m_stream = nullptr;
+        m_running = false;
+    }
+
+private:
+    static void stateChanged(pa_stream* stream, void* data) {
+        auto* self = static_cast<PulseStream*>(data);
+        self->m_connection->wake();
+        if (self->m_running && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+            self->m_running = false;
+            self->post(self->m_lost);
+        }
+    }
+
+    std::shared_ptr<PulseConnection> m_connection;
+    QObject m_receiver;
+    pa_stream* m_stream = nullptr;
+    bool m_running = false;
+    std::function<void()> m_lost;
+};
+
+class PulseInput final : public AudioInput {
+public:
+    PulseInput(std::shared_ptr<PulseConnection> connection, Client& client)
+        : m_stream(std::move(connection))
+        , m_client(&client) {
+        QObject::connect(&m_stallCheck, &QTimer::timeout, &m_stallCheck, [this] { checkStall(); });
+    }
+    ~PulseInput() override { stop(); }
+
+    bool start(const PcmFormat& format, QString& failure) {
+        const pa_buffer_attr attr{kServerChooses, kServerChooses, kServerChooses, kServerChooses,
+                                  bytesFor(format, kCapturePiece)};
+        m_lastData = Clock::now();
+        const auto connect = [&](pa_stream* stream) {
+            pa_stream_set_read_callback(stream, readable, this);
+            // Kept on its device: when that goes, the capture ends rather than going on from
+            // whatever microphone the server would move it to.
+            return pa_stream_connect_record(
+                stream, nullptr, &attr,
+                pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE));
+        };
+        if (!m_stream.open(
+                format, "录音", connect, [this] { lost(); }, failure))
+            return false;
+        m_stallCheck.start(kStallCheck);
+        return true;
+    }
+
+    // What the loop thread has taken in while this thread was busy is handed over here.
+    void drain() override { deliver(); }
+
+    void stop() override {
+        m_client = nullptr;
+        m_stallCheck.stop();
+        m_stream.close();
+    }
+
+private:
+    // With the loop locked: moves what the server has sent into m_pending.
+    void take(pa_stream* stream) {
+        const void* data = nullptr;
+        size_t size = 0;
+        while (pa_stream_peek(stream, &data, &size) == 0 && size > 0) {
+            // A hole in the capture stays as silence, so that the timing holds.
+            if (data)
+                m_pending.append(static_cast<const char*>(data), qsizetype(size));
+            else
+                m_pending.append(qsizetype(size), '\0');
+            pa_stream_drop(stream);
+            m_lastData = Clock::now();
+        }
+    }
+
+    static void readable(pa_stream* stream, size_t, void* data) {
+        auto* self = static_cast<PulseInput*>(data);
+        self->take(stream);
+        if (!std::exchange(self->m_deliveryPosted, true))
+            self->m_stream.post([self] { self->deliver(); });
+    }
+
+    void deliver() {
+        QByteArray pcm;
+        {
+            Locked lock(m_stream.loop());
+            m_deliveryPosted = false;
+            if (m_stream.get()) take(m_stream.get());
+            pcm.swap(m_pending);
+        }
+        if (m_client && !pcm.isEmpty()) m_client->captured(pcm);
+    }
+
+    void lost() {
+        deliver();
+        if (m_client)
+            std::exchange(m_client, nullptr)->inputFailed(QStringLiteral("the capture was lost"));
+    }
+
+    void checkStall() {
+        bool stalled;
+        {
+            Locked lock(m_stream.loop());
+            stalled = Clock::now() - m_lastData > kStallLimit;
+        }
+        if (stalled) lost();
+    }
+
+    PulseStream m_stream;
+    Client* m_client;
+    QTimer m_stallCheck;
+    // Shared with the loop thread, under its lock.
+    QByteArray m_pending;
+    bool m_deliveryPosted = false;
+    Clock::time_point m_lastData;
+};
+
+// Fills the server's buffer whenever it asks, then drains it; the position is what the server
+// reports as heard.
+class PulseOutput final : public AudioOutput {
+public:
+    PulseOutput(std::shared_ptr<PulseConnection> connection, Client& client)
+        : m_stream(std::move(connection))
+        , m_client(&client) {}
+    ~PulseOutput() override { stop(); }
+
+    bool start(const PcmFormat& format, QString& failure) {
+        m_format = format;
+        const pa_buffer_attr attr{kServerChooses, bytesFor(format, kPlayBuffer), kServerChooses,
+                                  kServerChooses, kServerChooses};
+        const auto flags = pa_stream_flags_t(
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+        const auto connect = [&](pa_stream* stream) {
+            pa_stream_set_write_callback(stream, writable, this);
+            return pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr);
+        };
+        if (!m_stream.open(
+                format, "放音", connect, [this] { failed(); }, failure))
+            return false;
+        m_stream.post([this] { feed(); });
+        return true;
+    }
+
+    qint64 playedFrames() const override {
+        Locked lock(m_stream.loop());
+        pa_usec_t heard = 0;
+        if (m_stream.get() && pa_stream_get_time(m_stream.get(), &heard) == 0)
+            m_played = qint64(heard) * m_format.sampleRate / 1'000'000;
+        return m_played;
+    }
+
+    void stop() override {
+        m_client = nullptr;
+        Locked lock(m_stream.loop());
+        if (m_drain) {
+            pa_operation_cancel(m_drain);
+            pa_operation_unref(std::exchange(m_drain, nullptr));
+        }
+        m_stream.close();
+    }
+
+private:
+    static void writable(pa_stream*, size_t, void* data) {
+        auto* self = static_cast<PulseOutput*>(data);
+        if (!std::exchange(self->m_feedPosted, true)) self->m_stream.post([self] { self->feed(); });
+    }
+
+    void feed() {
+        Locked lock(m_stream.loop());
+        m_feedPosted = false;
+        pa_stream* stream = m_stream.get();
+        if (!stream || !m_client || m_drain) return;
+        const size_t room = pa_stream_writable_size(stream);
+        const size_t frameBytes = size_t(m_format.bytesPerFrame());
+        if (room != size_t(-1) && room >= frameBytes && !m_client->suppliedAll()) {
+            QByteArray piece(qsizetype(room - room % frameBytes), Qt::Uninitialized);
+            const qint64 got = m_client->supply(piece.data(), piece.size());
+            if (got > 0)
+                pa_stream_write(stream, piece.constData(), size_t(got), nullptr, 0,
+                                PA_SEEK_RELATIVE);
+        }
+        if (m_client->suppliedAll()) m_drain = pa_stream_drain(stream, drained, this);
+    }
+
+    static void drained(pa_stream*, int success, void* data) {
+        auto* self = static_cast<PulseOutput*>(data);
+        if (success) self->m_stream.post([self] { self->finished(); });
+    }
+
+    void finished() {
+        if (m_client) std::exchange(m_client, nullptr)->outputFinished();
+    }
+
+    void failed() {
+        if (m_client)
+            std::exchange(m_client, nullptr)->outputFailed(QStringLiteral("the playback was lost"));
+    }
+
+    PulseStream m_stream;
+    Client* m_client;
+    PcmFormat m_format;
+    mutable qint64 m_played = 0;
+    // Shared with the loop thread, under its lock.
+    bool m_feedPosted = false;
+    pa_operation* m_drain = nullptr;
+};
+
+template <class Stream, class Client>
+std::unique_ptr<Stream> started(const std::shared_ptr<PulseConnection>& connection,
+                                const PcmFormat& format, Client& client, QString& failure) {
+    auto stream = std::make_unique<Stream>(connection, client);
+    if (!stream->start(format, failure)) return nullptr;
+    return stream;
 }
 
-std::unique_ptr<AudioOutput> QtAudioBackend::startOutput(const PcmFormat& format,
-                                                         AudioOutput::Client& client,
-                                                         QString& failure) {
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
-        failure = QStringLiteral("no audio output device");
-        return nullptr;
-    }
-    auto output = std::make_unique<QtAudioOutput>(device, format, client);
-    if (!output->start(failure)) return nullptr;
-    return output;
+} // namespace
+
+PulseAudioBackend::PulseAudioBackend()
+    : m_connection(std::make_shared<PulseConnection>()) {}
+
+PulseAudioBackend::~PulseAudioBackend() = default;
+
+std::unique_ptr<AudioInput> PulseAudioBackend::startInput(const PcmFormat& format,
+                                                          AudioInput::Client& client,
+                                                          QString& failure) {
+    return started<PulseInput>(m_connection, format, client, failure);
+}
+
+std::unique_ptr<AudioOutput> PulseAudioBackend::startOutput(const PcmFormat& format,
+                                                            AudioOutput::Client& client,
+                                                            QString& failure) {
+    return started<PulseOutput>(m_connection, format, client, failure);
 }
 
 } // namespace tova

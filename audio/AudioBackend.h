@@ -66,15 +66,23 @@ public:
     startOutput(const PcmFormat& format, AudioOutput::Client& client, QString& failure) = 0;
 };
 
-// Qt Multimedia: QAudioSource and QAudioSink on the default devices.
-class QtAudioBackend : public AudioBackend {
+class PulseConnection;
+
+// PulseAudio, or PipeWire's pulse server, through libpulse. A connection that the server has
+// dropped is replaced at the next start, so streams work again once the server is back.
+class PulseAudioBackend : public AudioBackend {
 public:
+    PulseAudioBackend();
+    ~PulseAudioBackend() override;
     std::unique_ptr<AudioInput> startInput(const PcmFormat& format, AudioInput::Client& client,
                                            QString& failure) override;
     std::unique_ptr<AudioOutput> startOutput(const PcmFormat& format, AudioOutput::Client& client,
                                              QString& failure) override;
+
+private:
+    std::shared_ptr<PulseConnection> m_connection;
 };
 
-using AudioBackendSeam = Seam<AudioBackend, QtAudioBackend>;
+using AudioBackendSeam = Seam<AudioBackend, PulseAudioBackend>;
 
 } // namespace tova

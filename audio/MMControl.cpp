@@ -180,6 +180,9 @@ int MMControl::Error() const {
 QString MMControl::ErrorMessage() const {
     return m_device->errorMessage();
 }
+int MMControl::RecordFault() const {
+    return m_device->recordFault();
+}
 
 void MMControl::setButtonVisible(MciButton button, bool visible) {
     m_buttons[int(button)]->setVisible(visible);

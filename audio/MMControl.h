@@ -49,6 +49,8 @@ public:
     // 0 and empty after a command that worked.
     int Error() const;
     QString ErrorMessage() const;
+    // Why the last recording could not start or stopped by itself; 0 once one starts.
+    int RecordFault() const;
 
     // Hides or shows one button; the shown buttons share the bar's width equally.
     void setButtonVisible(MciButton button, bool visible);

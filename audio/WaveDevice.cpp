@@ -113,6 +113,8 @@ void WaveDevice::fail(MciError code, const QString& detail) {
     m_error = code;
     const QString text = message(code);
     m_errorMessage = text.contains(QLatin1String("%1")) ? text.arg(detail) : text;
+    if (code == mciErrNoInput || code == mciErrInputLost || code == mciErrNoWorkingFile)
+        m_recordFault = code;
 }
 
 void WaveDevice::failContent(ContentFault fault, const QString& path) {
@@ -221,6 +223,7 @@ void WaveDevice::record() {
     }
     endStreams(true);
     m_input = std::move(input);
+    m_recordFault = mciErrNone;
     setMode(mciModeRecord);
 }
 

@@ -69,6 +69,9 @@ public:
     qint64 length() const;   // milliseconds
     int error() const { return m_error; }
     QString errorMessage() const { return m_errorMessage; }
+    // Why the last recording could not start or ended by itself (no input, input lost, working
+    // file not written); kept through other commands until a recording starts.
+    int recordFault() const { return m_recordFault; }
 
     void clearError();
     void fail(MciError code, const QString& detail = {});
@@ -108,6 +111,7 @@ private:
     int m_error = mciErrNone;
     QString m_errorMessage;
     QTimer m_syncTimer;
+    int m_recordFault = mciErrNone;
 };
 
 } // namespace tova

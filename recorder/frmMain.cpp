@@ -44,6 +44,19 @@ struct RecordingNotStored : std::runtime_error {
     QString reason;
 };
 
+// The status line when the device could not record or stopped by itself.
+QString faultText(int recordFault) {
+    switch (recordFault) {
+    case mciErrNoInput:
+        return QStringLiteral("录音失败：没有可用的声音设备");
+    case mciErrInputLost:
+        return QStringLiteral("录音失败：声音设备已断开");
+    case mciErrNoWorkingFile:
+        return QStringLiteral("录音失败：磁盘已满或无法写入");
+    }
+    return {};
+}
+
 template <class T> T* named(T* control, const char* name) {
     control->setObjectName(QString::fromLatin1(name));
     return control;
@@ -148,8 +161,12 @@ void frmMain::mci_StatusUpdate() {
 }
 
 void frmMain::Timer1_Timer() {
-    Label1->setText(m_changed ? QStringLiteral("录音进行中............. ")
-                              : QStringLiteral("请按录音键录音............. "));
+    const QString fault = faultText(mci->RecordFault());
+    if (!fault.isEmpty())
+        Label1->setText(fault);
+    else
+        Label1->setText(m_changed ? QStringLiteral("录音进行中............. ")
+                                  : QStringLiteral("请按录音键录音............. "));
 }
 
 } // namespace tova

@@ -1,9 +1,9 @@
 # The Debian packages the program and its tests need; sourced by scripts/run and scripts/test.
 
-RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6multimedia6 qt6-qpa-plugins qt6-translations-l10n
+RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libpulse0 qt6-qpa-plugins qt6-translations-l10n
   libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
-BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev
-  qt6-svg-dev libsndfile1-dev libxcb1-dev libfontconfig-dev"
+BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
+  libsndfile1-dev libpulse-dev libxcb1-dev libfontconfig-dev"
 TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox
   desktop-file-utils appstream dpkg-dev file xdotool"
 DEMO_PACKAGES="pulseaudio pulseaudio-utils socat sox espeak-ng"

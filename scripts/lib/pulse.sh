@@ -7,14 +7,18 @@ pulse_start() {
     PULSE_HOME=$(mktemp -d /tmp/tova-pulse.XXXXXX)
     mkdir -m 700 "$PULSE_HOME/run" "$PULSE_HOME/home"
     export PULSE_SERVER="unix:$PULSE_HOME/native"
-    # Short chunks from the server; by default it hands audio over in pieces of about 2 s.
-    export PULSE_LATENCY_MSEC=30
+    pulse_serve
+}
+
+# Runs the server of $PULSE_HOME, also again after it has gone away, and waits until it
+# answers.
+pulse_serve() {
     XDG_RUNTIME_DIR="$PULSE_HOME/run" HOME="$PULSE_HOME/home" \
         pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
         --load="module-native-protocol-unix auth-anonymous=1 socket=$PULSE_HOME/native" \
         --load="module-null-sink sink_name=line" \
         --load="module-remap-source source_name=linein master=line.monitor" \
-        --log-target=file:"$PULSE_HOME/pulse.log" 2>/dev/null &
+        --log-target=file:"$PULSE_HOME/pulse.log" >/dev/null 2>&1 &
     PULSE_PID=$!
     for _ in $(seq 100); do
         if pactl info >/dev/null 2>&1; then
@@ -29,10 +33,15 @@ pulse_start() {
 }
 
 pulse_stop() {
-    if [ -n "${PULSE_PID:-}" ]; then
-        kill "$PULSE_PID" 2>/dev/null || true
-        wait "$PULSE_PID" 2>/dev/null || true
-    fi
-    [ -z "${PULSE_HOME:-}" ] || rm -rf "$PULSE_HOME"
-    PULSE_PID=
+    # A server started again by someone else is known by its pid file; the pid is taken only
+    # while it still names a server of this folder.
+    [ -n "${PULSE_HOME:-}" ] || return 0
+    local again
+    again=$(cat "$PULSE_HOME/run/pulse/pid" 2>/dev/null || true)
+    for pid in ${PULSE_PID:-} $again; do
+        if grep -qsF "$PULSE_HOME" "/proc/$pid/cmdline"; then kill "$pid" 2>/dev/null || true; fi
+    done
+    [ -z "${PULSE_PID:-}" ] || wait "$PULSE_PID" 2>/dev/null || true
+    rm -rf "$PULSE_HOME"
+    PULSE_PID= PULSE_HOME=
 }

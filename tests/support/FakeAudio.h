@@ -3,11 +3,8 @@
 #include <QtGlobal>
 
 #include <chrono>
-#include <memory>
 
 namespace tova::test {
-
-class FakeAudioBackend;
 
 // A sound system behind every multimedia device for the life of this object, where audio
 // moves only when the test says so, and synchronously.
@@ -15,27 +12,19 @@ class FakeAudio {
 public:
     FakeAudio();
     ~FakeAudio();
-    FakeAudio(const FakeAudio&) = delete;
-    FakeAudio& operator=(const FakeAudio&) = delete;
-
     // Every recording device gets d of a 440 Hz tone.
-    void capture(std::chrono::milliseconds d);
+    void capture(std::chrono::milliseconds d) { move(d, true); }
     // Every playing device plays d, up to its end.
-    void play(std::chrono::milliseconds d);
-    void setInputAvailable(bool available);
-    void serverDies();
+    void play(std::chrono::milliseconds d) { move(d, false); }
 
 private:
-    FakeAudioBackend* m_backend; // owned by the seam while installed
+    static void move(std::chrono::milliseconds d, bool capture);
 };
 
 // For the life of this object each save fails after this many bytes.
-class FullDisk {
-public:
+struct FullDisk {
     explicit FullDisk(qint64 bytesBeforeFailure = 0);
     ~FullDisk();
-    FullDisk(const FullDisk&) = delete;
-    FullDisk& operator=(const FullDisk&) = delete;
 };
 
 } // namespace tova::test
