@@ -22,18 +22,14 @@ public:
         m_player.waitForFinished();
     }
     ToneIntoLine(const ToneIntoLine&) = delete;
-    ToneIntoLine& operator=(const ToneIntoLine&) = delete;
 
     // True once the server is playing it.
     bool playing() {
-        return m_player.waitForStarted() &&
-               QTest::qWaitFor(
-                   [] {
-                       QProcess pactl;
-                       pactl.start(QStringLiteral("pactl"), {"list", "short", "sink-inputs"});
-                       return pactl.waitForFinished() && !pactl.readAllStandardOutput().isEmpty();
-                   },
-                   10000);
+        return m_player.waitForStarted() && QTest::qWaitFor([] {
+                   QProcess pactl;
+                   pactl.start(QStringLiteral("pactl"), {"list", "short", "sink-inputs"});
+                   return pactl.waitForFinished() && !pactl.readAllStandardOutput().isEmpty();
+               }, 10000);
     }
 
 private:
