@@ -32,12 +32,12 @@ inline void selectFile(const QString& name) {
     auto* list = queryControl<FileListBox>("File1");
     const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);
     QCOMPARE(found.size(), 1);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found[0]).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(found[0]).center());
 }
 
 inline void chooseOpen() {
     auto* bar = DefaultForm<frmMain2>::loaded()->findChild<QMenuBar*>();
-    QCOMPARE(bar->actions().size(), 1);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
 }
 

@@ -12,13 +12,13 @@ namespace tova::test {
 // Installs a fake behind a seam for the life of this object, then puts the real one back.
 template <class Fake, class SeamType> class Installed {
 public:
-    Installed() : m_fake(new Fake) { SeamType::install(std::unique_ptr<Fake>(m_fake)); }
+    Installed() { SeamType::install(std::unique_ptr<Fake>(m_fake)); }
     ~Installed() { SeamType::install(nullptr); }
     Installed(const Installed&) = delete;
     Fake* operator->() const { return m_fake; }
 
 private:
-    Fake* m_fake;
+    Fake* m_fake = new Fake;
 };
 
 // Records every message box and answers from a queue (OK when the queue is empty).

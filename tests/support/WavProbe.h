@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <numeric>
 #include <vector>
 
 namespace tova::test {
@@ -33,10 +34,10 @@ struct WavProbe {
 
     double rms(std::size_t from = 0, std::size_t to = SIZE_MAX) const {
         to = std::min(to, mono.size());
-        double sum = 0;
-        for (std::size_t i = from; i < to; ++i)
-            sum += mono[i] * mono[i];
-        return to > from ? std::sqrt(sum / double(to - from)) : 0;
+        if (to <= from) return 0;
+        const double* first = mono.data() + from;
+        return std::sqrt(std::inner_product(first, mono.data() + to, first, 0.0) /
+                         double(to - from));
     }
 
     // The frequency of a clean tone, from how often it crosses zero going up.
@@ -53,7 +54,8 @@ struct WavProbe {
 // Writes ms of a tone at hz (0 for silence) in the given libsndfile format.
 inline bool writeTone(const QString& path, int format, int sampleRate, int channels, int ms,
                       double hz = 440) {
-    SndfileHandle file(QFile::encodeName(path).constData(), SFM_WRITE, format, channels, sampleRate);
+    SndfileHandle file(QFile::encodeName(path).constData(), SFM_WRITE, format, channels,
+                       sampleRate);
     std::vector<double> pcm(std::size_t(qint64(ms) * sampleRate / 1000 * channels));
     for (std::size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = 0.5 * std::sin(2 * std::numbers::pi * hz * double(i / channels) / sampleRate);
