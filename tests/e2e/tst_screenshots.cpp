@@ -51,8 +51,8 @@ private slots:
     }
 
     void recorderWindow() {
-        ClockFake clock; // the call is stored under a name as a Chinese system's formats give it
-        clock->moments = {QDateTime::currentDateTime()};
+        ClockFake clock; // names the call as a Chinese system does, at a set time
+        clock->moments = {QDateTime(QDate(2024, 5, 21), QTime(9, 30, 0))};
         frmMain& recorder = DefaultForm<frmMain>::Show();
         QVERIFY(QTest::qWaitForWindowExposed(&recorder));
         QTRY_VERIFY_WITH_TIMEOUT(recorder.mci->Length() >= 1000, 10000);
@@ -65,13 +65,7 @@ private slots:
         QVERIFY(writeRecording("2024-5-20143015.wav", 1500));
         frmMain2& query = DefaultForm<frmMain2>::Show();
         QVERIFY(QTest::qWaitForWindowActive(&query));
-        const int menuBar = query.findChild<QMenuBar*>()->height();
-        QCOMPARE(query.frameGeometry(), QRect(0, 0, 859, menuBar + 714));
-        QCOMPARE(queryControl("lblNow2")->geometry(), QRect(112, 16, 153, 25));
-        QCOMPARE(queryControl("sld2")->geometry(), QRect(200, 48, 425, 25));
-        QCOMPARE(queryControl("File1")->geometry(), QRect(8, 112, 273, 474));
-        QCOMPARE(queryControl("mci2")->geometry(), QRect(360, 112, 264, 25));
-        QCOMPARE(queryControl("Command1")->geometry(), QRect(568, 376, 113, 41));
+        QCOMPARE(query.frameGeometry().topLeft(), QPoint(0, 0));
         verifyTabOrder({queryControl("mci2"), queryControl("File1"), queryControl("sld2"),
                         queryControl("Command1"), queryControl("mci2")});
         selectFile(QStringLiteral("2024-5-20143015.wav"));
@@ -79,7 +73,13 @@ private slots:
         queryControl<MMControl>("mci2")->press(MciButton::Play);
         QTRY_COMPARE_WITH_TIMEOUT(queryControl<QLabel>("lblNow2")->text(),
                                   QStringLiteral("现在时间： 1.5  秒"), 10000);
-        QVERIFY(query.grab().save(m_pictures + "query-window.png"));
+        // What the user sees, to the pixel, is the README's picture; after a change meant to
+        // show, copy the new picture from the build to docs/.
+        const QImage seen = query.grab().toImage();
+        QVERIFY(seen.save(m_pictures + "query-window.png"));
+        QCOMPARE(
+            seen,
+            QImage(TOVA_TEST_DATA "/../../docs/query-window.png").convertToFormat(seen.format()));
     }
 };
 

@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <numbers>
-#include <numeric>
 #include <vector>
 
 namespace tova::test {
@@ -34,10 +33,10 @@ struct WavProbe {
 
     double rms(std::size_t from = 0, std::size_t to = SIZE_MAX) const {
         to = std::min(to, mono.size());
-        if (to <= from) return 0;
-        const double* first = mono.data() + from;
-        return std::sqrt(std::inner_product(first, mono.data() + to, first, 0.0) /
-                         double(to - from));
+        double sum = 0;
+        for (std::size_t i = from; i < to; ++i)
+            sum += mono[i] * mono[i];
+        return to > from ? std::sqrt(sum / double(to - from)) : 0;
     }
 
     // The frequency of a clean tone, from how often it crosses zero going up.
