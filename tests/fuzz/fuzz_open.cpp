@@ -4,25 +4,19 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
 using namespace tova;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;
-    const QString input = dir.filePath("input.wav");
-    {
-        QFile file(input);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
-        file.write(reinterpret_cast<const char*>(data), qint64(size));
-    }
+    QFile file(dir.filePath("input.wav"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
+    file.write(reinterpret_cast<const char*>(data), qint64(size));
+    file.close();
     ContentFault fault = ContentFault::None;
-    const std::unique_ptr<WavContent> content = WavContent::load(input, fault);
+    const std::unique_ptr<WavContent> content = WavContent::load(file.fileName(), fault);
     if (!content) return 0;
-    std::vector<qint16> pcm(std::size_t(256) * content->channels());
     const qint64 frames = content->frames();
+    std::vector<qint16> pcm(std::size_t(256) * content->channels());
     content->read(0, pcm.data(), 256);
     content->read(qMax<qint64>(0, frames - 100), pcm.data(), 256);
     content->write(frames / 2, pcm.data(), 256);

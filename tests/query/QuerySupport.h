@@ -1,43 +1,44 @@
 #pragma once
 
-#include "Form.h"
+#include "FileListBox.h"
 #include "RecordingsFolder.h"
 #include "WavProbe.h"
 #include "frmMain2.h"
 
-#include <QString>
-
-#include <chrono>
-
-class QTemporaryDir;
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
 
 namespace tova::test {
 
-constexpr int kToneRate = 8000;
-constexpr double kToneFrequency = 440.0;
-constexpr double kToneAmplitude = 0.5; // what writeTone writes
-
-// A recording named `name` in the recordings folder: `duration` of tone as mono 16-bit PCM,
-// the format the recorder stores calls in.
-inline bool writeRecording(const QString& name, std::chrono::milliseconds duration) {
-    return writeTone(RecordingsFolder::file(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, kToneRate, 1,
-                     int(duration.count()), kToneFrequency);
+// A recording of ms of tone, stored as the recorder stores calls: mono 16-bit PCM at 8 kHz.
+inline bool writeRecording(const QString& name, int ms) {
+    return writeTone(RecordingsFolder::file(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, ms);
 }
 
 // Points the system temporary folder, where the devices keep their working files, into `dir`.
-void useTemporaryFolderIn(const QTemporaryDir& dir);
-
-inline frmMain2* queryWindow() {
-    return DefaultForm<frmMain2>::loaded();
+inline void useTemporaryFolderIn(const QTemporaryDir& dir) {
+    QDir().mkpath(dir.filePath(QStringLiteral("tmp")));
+    qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("tmp"))));
 }
 
-template <class T> T* queryControl(const char* name) {
-    frmMain2* window = queryWindow();
+template <class T = QWidget> T* queryControl(const char* name) {
+    frmMain2* window = DefaultForm<frmMain2>::loaded();
     return window ? window->findChild<T*>(QString::fromLatin1(name)) : nullptr;
 }
 
 // What a user does with the mouse: pick an entry of File1, choose "打开语音文件".
-void selectFile(const QString& name);
-void chooseOpen();
+inline void selectFile(const QString& name) {
+    auto* list = queryControl<FileListBox>("File1");
+    const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(found[0]).center());
+}
+
+inline void chooseOpen() {
+    auto* bar = DefaultForm<frmMain2>::loaded()->findChild<QMenuBar*>();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
+}
 
 } // namespace tova::test

@@ -3,20 +3,14 @@
 #include "AppInfo.h"
 #include "RegionalClock.h"
 
-#include <QDateTime>
-
 #include <QDir>
-#include <QStringList>
 
 namespace tova::test {
 
 // The recordings folder beside the test program, there for the life of this object.
-class RecordingsFolder {
-public:
+struct RecordingsFolder {
     RecordingsFolder() { QDir().mkpath(path()); }
     ~RecordingsFolder() { QDir(path()).removeRecursively(); }
-    RecordingsFolder(const RecordingsFolder&) = delete;
-    RecordingsFolder& operator=(const RecordingsFolder&) = delete;
 
     static QString path() { return recordingsFolder(); }
     static QString file(const QString& name) { return path() + u'/' + name; }
@@ -24,8 +18,7 @@ public:
     // The names a call stored between the two moments can have, by the user's formats.
     static QStringList namesBetween(const QDateTime& from, const QDateTime& to) {
         const RegionalClock& clock = ClockSeam::get();
-        QString date = clock.dateText(from.date());
-        date.replace(u'/', u'-').replace(u'\\', u'-');
+        const QString date = clock.dateText(from.date()).replace(u'/', u'-').replace(u'\\', u'-');
         QStringList names;
         for (QDateTime t = from.addSecs(-1); t <= to.addSecs(1); t = t.addSecs(1))
             names << date + clock.timeText(t.time()).remove(u':') + QStringLiteral(".wav");

@@ -3,42 +3,28 @@
 #include "WavProbe.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace tova::test {
 
-// Plays a tone into the private sound server's null sink "line", whose monitor is the
-// default input: what a caller's voice on the telephone line would be.
+// A caller's voice on the telephone line: the private sound server plays a sine tone into its
+// null sink "line", whose monitor is the default input, as long as this object lives (callers
+// keep it for the `seconds` they need).
 class ToneIntoLine {
 public:
-    ToneIntoLine(double hz, int seconds) {
-        const QString file = m_dir.filePath(QStringLiteral("tone.wav"));
-        if (writeTone(file, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, seconds * 1000, hz))
-            m_player.start(QStringLiteral("paplay"), {QStringLiteral("--device=line"), file});
+    ToneIntoLine(double hz, [[maybe_unused]] int seconds) {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"), {"load-module", "module-sine", "sink=line",
+                                              QStringLiteral("frequency=%1").arg(qRound(hz))});
+        if (pactl.waitForFinished() && pactl.exitCode() == 0)
+            m_module = pactl.readAllStandardOutput().trimmed();
     }
-    ~ToneIntoLine() {
-        m_player.kill();
-        m_player.waitForFinished();
-    }
+    ~ToneIntoLine() { QProcess::execute(QStringLiteral("pactl"), {"unload-module", m_module}); }
     ToneIntoLine(const ToneIntoLine&) = delete;
-    ToneIntoLine& operator=(const ToneIntoLine&) = delete;
 
-    // True once the server is playing it.
-    bool playing() {
-        return m_player.waitForStarted() &&
-               QTest::qWaitFor(
-                   [] {
-                       QProcess pactl;
-                       pactl.start(QStringLiteral("pactl"), {"list", "short", "sink-inputs"});
-                       return pactl.waitForFinished() && !pactl.readAllStandardOutput().isEmpty();
-                   },
-                   10000);
-    }
+    bool playing() const { return !m_module.isEmpty(); }
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_player;
+    QString m_module;
 };
 
 } // namespace tova::test
