@@ -6,6 +6,8 @@
 #include "frmMain.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QLabel>
 #include <QThread>
 

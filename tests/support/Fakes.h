@@ -7,6 +7,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 namespace tova::test {
 
 // Installs a fake behind a seam for the life of this object, then puts the real one back.
@@ -30,8 +32,11 @@ struct FakeMessageBoxes : MessageBoxes {
     };
     QList<Shown> shown;
     QList<int> answers;
+    // Runs while the box is "up", as a modal box would let events run.
+    std::function<void()> whileShown;
     int show(QWidget*, const QString& prompt, int style, const QString& title) override {
         shown.append({prompt, style, title});
+        if (whileShown) whileShown();
         return answers.isEmpty() ? vbOK : answers.takeFirst();
     }
 };
