@@ -119,7 +119,7 @@ private slots:
         RecordingsFolder folder;
         MessageBoxesFake boxes;
         std::optional<ToneIntoLine> line;
-        if (midCall) QVERIFY((line.emplace(kTone, 30), line->playing()));
+        if (midCall) QVERIFY((line.emplace(kTone), line->playing()));
         std::optional<DiskFull> diskFull;
         if (event == "full at answer") diskFull.emplace();
 

@@ -39,7 +39,7 @@ private slots:
         PortFolder ports;
         const auto line = ports.line(3);
         ScriptedModem modem(line->peerLink());
-        ToneIntoLine tone(440, 60);
+        ToneIntoLine tone(440);
         QVERIFY(line->isReady() && modem.isOpen() && tone.playing());
         QProcess program;
         program.start(app.filePath("tova-recorder"));

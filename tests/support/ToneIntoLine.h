@@ -7,11 +7,10 @@
 namespace tova::test {
 
 // A caller's voice on the telephone line: the private sound server plays a sine tone into its
-// null sink "line", whose monitor is the default input, as long as this object lives (callers
-// keep it for the `seconds` they need).
+// null sink "line", whose monitor is the default input, as long as this object lives.
 class ToneIntoLine {
 public:
-    ToneIntoLine(double hz, [[maybe_unused]] int seconds) {
+    explicit ToneIntoLine(double hz) {
         QProcess pactl;
         pactl.start(QStringLiteral("pactl"), {"load-module", "module-sine", "sink=line",
                                               QStringLiteral("frequency=%1").arg(qRound(hz))});
