@@ -7,15 +7,14 @@
 namespace tova {
 
 void installChineseQtTexts(QCoreApplication& app) {
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    for (const char* catalog : {"qtbase_zh_CN", "qtmultimedia_zh_CN"}) {
-        auto* translator = new QTranslator(&app);
-        // Without the catalog (qt6-translations-l10n missing) Qt falls back to its English.
-        if (translator->load(QLatin1String(catalog), folder))
-            QCoreApplication::installTranslator(translator);
-        else
-            delete translator;
-    }
+    // Qt's own texts are all in qtbase: the sound goes through libpulse, not Qt Multimedia.
+    auto* translator = new QTranslator(&app);
+    // Without the catalog (qt6-translations-l10n missing) Qt falls back to its English.
+    if (translator->load(QStringLiteral("qtbase_zh_CN"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
 }
 
 } // namespace tova
