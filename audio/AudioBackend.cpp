@@ -156,9 +156,9 @@ public:
         Locked lock(loop());
         pa_context* context = m_connection->context(failure);
         if (!context) return false;
-        const pa_sample_spec spec{PA_SAMPLE_S16NE, uint32_t(format.sampleRate),
-                                  uint8_t(format.channels)};
-        m_stream = pa_stream_new(context, name, &spec, nullptr);
+        const pa_sample_spec sampleSpec{PA_SAMPLE_S16NE, uint32_t(format.sampleRate),
+                                        uint8_t(format.channels)};
+        m_stream = pa_stream_new(context, name, &sampleSpec, nullptr);
         if (!m_stream) {
             failure = failureText(pa_context_errno(context));
             return false;
