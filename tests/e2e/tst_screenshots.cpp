@@ -74,6 +74,8 @@ private slots:
         queryControl<MMControl>("mci2")->press(MciButton::Play);
         QTRY_COMPARE_WITH_TIMEOUT(queryControl<QLabel>("lblNow2")->text(),
                                   QStringLiteral("现在时间： 1.5  秒"), 10000);
+        // The picture is of the bar once the playback has ended, not of its last moment.
+        QTRY_COMPARE(queryControl<MMControl>("mci2")->Mode(), int(mciModeStop));
         // What the user sees, to the pixel, is the README's picture; after a change meant to
         // show, copy the new picture from the build to docs/.
         const QImage seen = query.grab().toImage();
