@@ -1,7 +1,8 @@
 // Start-up cost: the time from starting a process to its main window being mapped on the X
 // display, for the program and for a bare Qt window with the same title, as the median of 11
 // alternating runs. A third run in each round, the bare window with one empty line edit, shows
-// the share that loading fonts for the first text takes, which no window with text avoids. Run it on a display of its own with nothing else mapping windows, e.g.
+// the share that loading fonts for the first text takes, which no window with text avoids.
+// Run it on a display of its own with nothing else mapping windows, e.g.
 //   tests/support/with-xvfb.sh build/bench/bench_startup [PROGRAM]
 // PROGRAM (default: build/tova-recorder) lets another build be compared.
 // COM3 is a pseudo-terminal (socat), so the program opens its port as with a modem.
