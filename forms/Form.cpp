@@ -1,5 +1,7 @@
 #include "Form.h"
 
+#include "MessageBoxes.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -8,24 +10,6 @@
 #include <algorithm>
 
 namespace tova {
-
-namespace {
-// The window font: a Chinese UI face, so that Chinese text does not fall back to whichever CJK
-// face happens to be installed first. Set for the whole application, so that the message boxes
-// and dialogs, which have no window of their own to take it from, use it too.
-const QString kWindowFontFamily = QStringLiteral("WenQuanYi Micro Hei");
-constexpr int kWindowFontPoints = 9;
-
-void useWindowFont() {
-    static const bool set = [] {
-        QFont windowFont(kWindowFontFamily);
-        windowFont.setPointSize(kWindowFontPoints);
-        QApplication::setFont(windowFont);
-        return true;
-    }();
-    Q_UNUSED(set);
-}
-} // namespace
 
 Form::Form(QWidget* parent)
     : QWidget(parent, Qt::Window) {

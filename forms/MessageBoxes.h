@@ -30,9 +30,14 @@ public:
 
 using MessageBoxSeam = Seam<MessageBoxes, QtMessageBoxes>;
 
+// The window font, set for the whole application: message boxes and dialogs have no window of
+// their own to take it from, and one may come before any window (the start-up's).
+void useWindowFont();
+
 inline int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = kAppTitle,
                   QWidget* parent = nullptr)
 {
+    useWindowFont();
     return MessageBoxSeam::get().show(parent, prompt, style, title);
 }
 

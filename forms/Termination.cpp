@@ -31,7 +31,8 @@ void onSignal(int) {
 } // namespace
 
 void unloadAllOnTermination() {
-    if (g_signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
+    // Close-on-exec: a program started from here (the browser) must not hold the pair.
+    if (g_signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
     auto* notifier =
         new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {

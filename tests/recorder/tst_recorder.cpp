@@ -6,6 +6,7 @@
 #include "WavProbe.h"
 #include "frmMain.h"
 
+#include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -135,6 +136,10 @@ private slots:
         QVERIFY(header.flush() && header.setFileTime(QDateTime(QDate(2007, 3, 15), QTime(14, 5, 9)),
                                                      QFileDevice::FileModificationTime));
         QVERIFY(QFile(RecordingsFolder::file(kFirst)).open(QIODevice::WriteOnly));
+        // The message comes before any window: it must bring the program's face itself.
+        QApplication::setFont(QFont("DejaVu Sans"));
+        QString face;
+        m->boxes->whileShown = [&] { face = QApplication::font().family(); };
 
         for (int start = 0; start < 2; ++start)
             QVERIFY(recoverInterruptedCalls());
@@ -143,6 +148,7 @@ private slots:
         QCOMPARE(mode(RecordingsFolder::file(kSecond)), 0600);
         QCOMPARE(QDir(workingFolder()).entryList(QDir::Files).size(), 1);
         QCOMPARE(m->boxes->shown.size(), 1);
+        QCOMPARE(face, "WenQuanYi Micro Hei");
         const QString prompt = m->boxes->shown.first().prompt;
         QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + kSecond),
                  qPrintable(prompt));
