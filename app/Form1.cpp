@@ -217,6 +217,13 @@ void Form1::Form_Load() {
 
 void Form1::Form_Unload(short&) {
     m_modemWatch.stop();
+    // A modem set to ignore DTR (&D0) keeps the line off-hook when only the port closes.
+    if (m_callUp && MSComm1.PortOpen()) {
+        try {
+            MSComm1.setOutput(kHangUpLine);
+        } catch (const SerialPortError&) {
+        }
+    }
     MSComm1.setPortOpen(false);
 }
 
@@ -287,6 +294,7 @@ void Form1::Command2_Click() {
         MSComm1.setOutput(line);
     });
     if (!sent) return;
+    m_callUp = true;
     Label4->setText(kDiallingText + number);
     DefaultForm<frmMain>::Show();
 }
@@ -294,11 +302,13 @@ void Form1::Command2_Click() {
 void Form1::Command3_Click() {
     Label1->setText(QString());
     if (!writeToModem([this] { MSComm1.setOutput(kAnswerLine); })) return;
+    m_callUp = true;
     DefaultForm<frmMain>::Show();
 }
 
 void Form1::Command4_Click() {
     if (!writeToModem([this] { MSComm1.setOutput(kHangUpLine); })) return;
+    m_callUp = false;
     Label4->setText(kCallEndedText);
     // A recorder that could not store its recording stays open and says why itself.
     DefaultForm<frmMain>::Unload();

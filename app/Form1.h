@@ -75,6 +75,8 @@ private:
 
     QTimer m_modemWatch;
     std::pair<short, short> m_watchedPorts;
+    // Answered or dialled and not hung up since.
+    bool m_callUp = false;
 };
 
 } // namespace tova

@@ -11,6 +11,8 @@ namespace {
 
 // Often enough that a ring-indicator pulse of a second or two is not missed.
 constexpr std::chrono::milliseconds kPinInterval{50};
+// A command line is short: the driver takes it at once unless the line is stuck.
+constexpr std::chrono::milliseconds kWriteLimit{1000};
 
 constexpr std::pair<QSerialPort::PinoutSignal, CommEventCode> kLineEvents[] = {
     {QSerialPort::ClearToSendSignal, comEvCTS},
@@ -92,7 +94,8 @@ void MSComm::setOutput(const QString& text)
     requireOpen();
     const QByteArray bytes = commandLineBytes(text);
     // A device that went away fails the flush, and its port is closed by then.
-    if (m_port->write(bytes) != bytes.size() || !m_port->flush() || !m_port->isOpen())
+    if (m_port->write(bytes) != bytes.size() || !m_port->flush() || !m_port->isOpen() ||
+        (m_port->bytesToWrite() > 0 && !m_port->waitForBytesWritten(kWriteLimit.count())))
         throw SerialPortError(m_port->errorString().toStdString());
 }
 

@@ -53,7 +53,8 @@ public:
 
     // Sends a command line. Full-width forms fold to ASCII; a character with no ASCII form,
     // or a control character other than the final carriage return, is refused with nothing
-    // written. Throws SerialPortError then, on a closed port and when the write fails.
+    // written. Throws SerialPortError then, on a closed port and when the write fails. Returns
+    // once the whole line is with the driver, so that closing the port next cannot drop it.
     void setOutput(const QString& text);
 
     short InBufferCount() const;
