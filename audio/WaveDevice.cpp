@@ -179,8 +179,9 @@ void WaveDevice::open(const QString& path) {
     clearError();
     close();
     ContentFault fault = ContentFault::None;
-    m_content = QFileInfo::exists(path) ? WavContent::load(path, fault)
-                                        : WavContent::createEmpty(workingFolder());
+    // Only no path at all means a new recording: a file that has gone is a failed open.
+    m_content = path.isEmpty() ? WavContent::createEmpty(workingFolder())
+                               : WavContent::load(path, fault);
     if (fault != ContentFault::None) failContent(fault, path);
     if (m_content) setMode(mciModeStop);
 }
@@ -201,8 +202,10 @@ void WaveDevice::save(const QString& path) {
         fail(mciErrNoFileName);
         return;
     }
-    // What the sound system has captured but not yet handed over belongs in the file too.
+    // What the sound system has captured but not yet handed over belongs in the file too. A
+    // failure there is the recording's (recordFault); the save itself may still work.
     if (m_input) m_input->drain();
+    clearError();
     const ContentFault fault = m_content->save(path, inRecordingsFolder(path));
     if (fault != ContentFault::None) failContent(fault, path);
 }

@@ -46,8 +46,8 @@ public:
     explicit WaveDevice(QObject* parent = nullptr);
     ~WaveDevice() override;
 
-    // Opens path; no path, or one that does not exist, gives a new empty recording in a
-    // working file of its own in the working folder.
+    // Opens path; no path gives a new empty recording in a working file of its own in the
+    // working folder.
     void open(const QString& path);
     // Drops the content, with its working file.
     void close();

@@ -116,6 +116,13 @@ void frmMain::showEvent(QShowEvent* event) {
 
 void frmMain::Form_QueryUnload(short& Cancel, short) {
     if (!m_changed) return;
+    // A recording that never started, or failed before any audio came, has nothing to store;
+    // the status line has said why. Only a running capture may still hold audio in hand.
+    if (mci->Length() == 0 && mci->Mode() != mciModeRecord) {
+        mci->setCommand(QStringLiteral("close"));
+        m_changed = false;
+        return;
+    }
     try {
         SaveRecording();
     } catch (const RecordingNotStored& failure) {

@@ -95,7 +95,7 @@ private slots:
     // One call per row, in this order: the input goes away mid-call (the next call records the
     // line's sink instead), then the server, which is still away at the next call and back for
     // the ones after. "busy": the program does not look at the server for a second, and what
-    // came meanwhile must still be stored.
+    // came meanwhile must still be stored. A call that recorded nothing stores nothing.
     void calls_data() {
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("status");
@@ -110,6 +110,7 @@ private slots:
         QTest::newRow("stop while busy") << "busy, stop" << recording;
         QTest::newRow("disk full mid-call") << "fill" << full;
         QTest::newRow("disk full at answer") << "full at answer" << full;
+        QTest::newRow("disk full for the last piece") << "full at hang-up" << recording;
     }
     void calls() {
         QFETCH(QString, event);
@@ -138,8 +139,17 @@ private slots:
         qInfo("%s: status line after %d ms", qPrintable(event), at.msecsTo(QTime::currentTime()));
         if (event == "hang") QVERIFY(signalServer(SIGCONT));
 
-        diskFull.reset();
+        // The working file cannot grow for what the hang-up takes in last: what came before is
+        // stored all the same, and the hang-up says nothing.
+        if (event == "full at hang-up") {
+            diskFull.emplace();
+            QThread::msleep(1000);
+        } else {
+            diskFull.reset();
+        }
         QVERIFY(DefaultForm<frmMain>::Unload());
+        QCOMPARE(boxes->shown.size(), 0);
+        QCOMPARE(RecordingsFolder::files().size(), midCall ? 1 : 0);
         if (!midCall) return;
         const WavProbe stored(RecordingsFolder::file(RecordingsFolder::files().value(0)));
         QVERIFY(stored.milliseconds() >= kept + (event.startsWith("busy") ? 800 : 0));
