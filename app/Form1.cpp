@@ -1,8 +1,10 @@
 #include "Form1.h"
 
+#include "CallInfo.h"
 #include "Desktop.h"
 #include "MessageBoxes.h"
 #include "RegionalClock.h"
+#include "Settings.h"
 #include "Twips.h"
 #include "frmMain.h"
 #include "frmMain2.h"
@@ -34,6 +36,8 @@ constexpr std::chrono::milliseconds kRingInterval{100};
 constexpr std::chrono::milliseconds kDisplayInterval{100};
 // A USB modem plugged back in is picked up within this.
 constexpr std::chrono::seconds kModemWatchInterval{1};
+// Rings come every 5 or 6 seconds: a caller gone quiet for longer has hung up.
+constexpr std::chrono::seconds kRingsStopped{7};
 
 constexpr QSize kClientSize = twipsSize(9420, 5460);
 constexpr QSize kImage1Picture{400, 140};
@@ -57,6 +61,8 @@ const QString kNumberRefusedText = QStringLiteral("这个电话号码不能拨�
 const QString kCommandFailedText = QStringLiteral("命令发送失败,请检查MODEM后重试!");
 const QString kModemGoneText = QStringLiteral("MODEM已断开,正在等待重新接上");
 const QString kModemBackText = QStringLiteral("MODEM已接上,可以使用了");
+const QString kCallerText = QStringLiteral("来电：");
+const QString kBadSettingsText = QStringLiteral("设置文件 %1 中有无效的设置，已改用默认值：\n%2");
 
 // What a dial string holds (digits, tone digits, dial modifiers) and what people type around it.
 // Anything else, ";" above all, would have the modem run the rest of the line as commands.
@@ -86,6 +92,7 @@ constexpr ControlDesign kDesign[] = {
     {"Text8", "Text8", 3240, 3480, 495, 270},
     {"Label5", "", 6120, 3960, 2655, 615},
     {"Image1", nullptr, 7680, 4800, 1905, 795},
+    {"lblCaller", "", 120, 240, 6375, 615},
 };
 
 constexpr const char* kTabOrder[] = {"Text1",    "Command3", "Command4", "Text7",   "Text8",
@@ -150,7 +157,8 @@ QString numberRefusal(const QString& number) {
 
 } // namespace
 
-Form1::Form1() {
+Form1::Form1()
+    : m_setup([this](const QString& line) { MSComm1.setOutput(line); }) {
     QFont::insertSubstitutions(kLishu, kLishuSubstitutes);
 
     setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
@@ -188,12 +196,17 @@ void Form1::createControls() {
     Image1->setFrameShape(QFrame::NoFrame);
     Image1->setScaledContents(true);
     Image1->setPixmap(picture("tova-banner", kImage1Picture));
+    // What the telephone network says is shown as it is, never as markup.
+    lblCaller = makeLabel(this, "lblCaller");
+    lblCaller->setTextFormat(Qt::PlainText);
 
     Timer1 = makeControl<QTimer>(this, "Timer1");
     Timer1->setInterval(kRingInterval);
     Timer2 = makeControl<QTimer>(this, "Timer2");
     Timer2->setInterval(kDisplayInterval);
     m_modemWatch.setInterval(kModemWatchInterval);
+    m_ringWatch.setInterval(kRingsStopped);
+    m_ringWatch.setSingleShot(true);
 }
 
 void Form1::connectHandlers() {
@@ -201,6 +214,7 @@ void Form1::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&m_modemWatch, &QTimer::timeout, this, &Form1::modemWatch_Timer);
+    connect(&m_ringWatch, &QTimer::timeout, this, &Form1::ringWatch_Timer);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -210,7 +224,9 @@ void Form1::connectHandlers() {
 }
 
 void Form1::Form_Load() {
-    if (openModemPort(kFirstModemPort, kLastModemPort)) return;
+    if (const Settings& settings = Settings::current(); !settings.problems.isEmpty())
+        MsgBox(kBadSettingsText.arg(Settings::path(), settings.problems.join(u'\n')));
+    if (openModemPort(kFirstModemPort, kLastModemPort)) return modemOpened();
     MsgBox(QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!"));
     watchForModem(kFirstModemPort, kLastModemPort);
 }
@@ -249,6 +265,11 @@ void Form1::modemWatch_Timer() {
     if (!openModemPort(m_watchedPorts.first, m_watchedPorts.second)) return;
     m_modemWatch.stop();
     Label4->setText(kModemBackText);
+    modemOpened();
+}
+
+void Form1::modemOpened() {
+    m_setup.start(Settings::current());
 }
 
 void Form1::MSComm1_OnComm() {
@@ -259,8 +280,28 @@ void Form1::MSComm1_OnComm() {
         return;
     }
     if (MSComm1.CommEvent() != comEvReceive) return;
+    const QString reply = m_callerId.take(MSComm1.Input());
+    if (m_callerId.hasReport() || reply.contains(QLatin1String("RING"))) showCaller();
+    if (m_setup.takeReply(reply)) return;
     // Each read is judged on its own: a reply split over two reads is not seen.
-    if (MSComm1.Input().contains(QStringLiteral("OK"))) Label4->setText(kPickUpText);
+    if (reply.contains(QStringLiteral("OK"))) Label4->setText(kPickUpText);
+}
+
+void Form1::showCaller() {
+    m_ringWatch.start();
+    if (m_callerId.hasReport())
+        lblCaller->setText(QStringList{kCallerText + m_callerId.number(), m_callerId.name()}
+                               .join(u' ')
+                               .trimmed());
+}
+
+void Form1::ringWatch_Timer() {
+    if (!m_callUp) forgetCaller();
+}
+
+void Form1::forgetCaller() {
+    m_callerId.clear();
+    lblCaller->clear();
 }
 
 void Form1::Timer1_Timer() {
@@ -295,6 +336,7 @@ void Form1::Command2_Click() {
     });
     if (!sent) return;
     m_callUp = true;
+    currentCall() = {number, {}, kOutgoing, {}};
     Label4->setText(kDiallingText + number);
     DefaultForm<frmMain>::Show();
 }
@@ -303,12 +345,15 @@ void Form1::Command3_Click() {
     Label1->setText(QString());
     if (!writeToModem([this] { MSComm1.setOutput(kAnswerLine); })) return;
     m_callUp = true;
+    currentCall() = {m_callerId.number(), m_callerId.name(), kIncoming, {}};
     DefaultForm<frmMain>::Show();
 }
 
 void Form1::Command4_Click() {
     if (!writeToModem([this] { MSComm1.setOutput(kHangUpLine); })) return;
     m_callUp = false;
+    forgetCaller();
+    currentCall() = {};
     Label4->setText(kCallEndedText);
     // A recorder that could not store its recording stays open and says why itself.
     DefaultForm<frmMain>::Unload();

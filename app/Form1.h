@@ -1,7 +1,9 @@
 #pragma once
 
+#include "CallerId.h"
 #include "Form.h"
 #include "MSComm.h"
+#include "ModemSetup.h"
 
 #include <QPoint>
 #include <QTimer>
@@ -40,6 +42,8 @@ public:
     QLabel* Label4;
     QLabel* Label5;
     QLabel* Image1;
+    // Who calls, while the phone rings and through the call answered.
+    QLabel* lblCaller;
     QTimer* Timer1;
     QTimer* Timer2;
 
@@ -68,12 +72,19 @@ private:
     // Tries those ports again every little while until one opens.
     void watchForModem(short first, short last);
     void modemWatch_Timer();
+    void modemOpened();
+    void showCaller();
+    void ringWatch_Timer();
+    void forgetCaller();
     // Runs the writes of one command; when the port refuses, tells the user and returns false.
     bool writeToModem(const std::function<void()>& write);
     // Starts a program or opens a document; "IEXPLORE" is the user's default browser here.
     bool FileOpen(const QString& StrURL, const QString& ExeParameters);
 
     QTimer m_modemWatch;
+    QTimer m_ringWatch;
+    CallerIdReader m_callerId;
+    ModemSetup m_setup;
     std::pair<short, short> m_watchedPorts;
     // Answered or dialled and not hung up since.
     bool m_callUp = false;

@@ -98,6 +98,9 @@ QString MMControl::FileName() const {
 void MMControl::setFileName(const QString& fileName) {
     m_fileName = fileName;
 }
+void MMControl::setCallInfo(const CallInfo& call) {
+    m_device->setCallInfo(call);
+}
 
 void MMControl::setCommand(const QString& command) {
     carryOut(command.trimmed().toLower());

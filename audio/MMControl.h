@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallInfo.h"
 #include "MciMode.h"
 
 #include <QWidget>
@@ -33,6 +34,8 @@ public:
     void setDeviceType(const QString& type);
     QString FileName() const;
     void setFileName(const QString& fileName);
+    // Who is on the line, for the tags of the next new recording.
+    void setCallInfo(const CallInfo& call);
 
     // Carries out a device command at once, in any letter case: "Open", "close", "Save",
     // "Play", "Pause", "Stop", "Record", "Prev", "Next", "Back", "Step", "Eject".

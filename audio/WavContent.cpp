@@ -1,5 +1,8 @@
 #include "WavContent.h"
 
+#include "CallTags.h"
+#include "RegionalClock.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -228,6 +231,12 @@ bool WavContent::openWorkingFile() {
         ::close(fd);
         return false;
     }
+    // Tags go in the header, ahead of the audio: a recording cut off by a crash keeps them.
+    if (m_recording && m_fd < 0) {
+        CallInfo call = m_call;
+        if (!call.start.isValid()) call.start = ClockSeam::get().now();
+        writeCallTags(sound, call);
+    }
     release();
     m_sound = sound;
     m_fd = fd;
@@ -241,9 +250,11 @@ bool WavContent::openWorkingFile() {
     return true;
 }
 
-std::unique_ptr<WavContent> WavContent::createEmpty(const QString& folder) {
-    return std::unique_ptr<WavContent>(
+std::unique_ptr<WavContent> WavContent::createEmpty(const QString& folder, const CallInfo& call) {
+    std::unique_ptr<WavContent> content(
         new WavContent(folder, true, kNewRate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    content->m_call = call;
+    return content;
 }
 
 std::unique_ptr<WavContent> WavContent::load(const QString& path, ContentFault& fault) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallInfo.h"
 #include "Seam.h"
 
 #include <QByteArrayView>
@@ -54,8 +55,9 @@ public:
     WavContent& operator=(const WavContent&) = delete;
 
     // A new empty recording, 8000 Hz mono 16-bit PCM, whose working file is made in folder
-    // (made private to the user) by the first write or save. Only a crash leaves it there.
-    static std::unique_ptr<WavContent> createEmpty(const QString& folder);
+    // (made private to the user) by the first write or save, tagged with call, whose start is
+    // then. Only a crash leaves it there.
+    static std::unique_ptr<WavContent> createEmpty(const QString& folder, const CallInfo& call);
     // Everything libsndfile reads from path, copied into the temporary folder. Truncated
     // comes with content; other faults without.
     static std::unique_ptr<WavContent> load(const QString& path, ContentFault& fault);
@@ -93,6 +95,7 @@ private:
     int m_sampleRate;
     int m_channels;
     int m_format;
+    CallInfo m_call;
     qint64 m_frames = 0;
     bool m_unsynced = false;
 };

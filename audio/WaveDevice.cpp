@@ -180,7 +180,7 @@ void WaveDevice::open(const QString& path) {
     close();
     ContentFault fault = ContentFault::None;
     // Only no path at all means a new recording: a file that has gone is a failed open.
-    m_content = path.isEmpty() ? WavContent::createEmpty(workingFolder())
+    m_content = path.isEmpty() ? WavContent::createEmpty(workingFolder(), m_call)
                                : WavContent::load(path, fault);
     if (fault != ContentFault::None) failContent(fault, path);
     if (m_content) setMode(mciModeStop);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioBackend.h"
+#include "CallInfo.h"
 
 #include <QObject>
 #include <QString>
@@ -51,6 +52,8 @@ public:
     void open(const QString& path);
     // Drops the content, with its working file.
     void close();
+    // What the next new recording is tagged with.
+    void setCallInfo(const CallInfo& call) { m_call = call; }
     // While recording, stores everything captured up to now; the recording goes on. In the
     // recordings folder the working file moves to a name nothing has yet (mciErrNameTaken
     // when taken); elsewhere a copy replaces what is there.
@@ -112,6 +115,7 @@ private:
     QString m_errorMessage;
     QTimer m_syncTimer;
     int m_recordFault = mciErrNone;
+    CallInfo m_call;
 };
 
 } // namespace tova

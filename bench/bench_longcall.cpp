@@ -60,7 +60,7 @@ constexpr int kPiecesPerSecond = 10;
 
 // Seconds it takes to write an hour of audio, measured on kDurabilityMinutes of it.
 double hourWriteSeconds(const QString& folder, bool syncEverySecond) {
-    const auto content = tova::WavContent::createEmpty(folder);
+    const auto content = tova::WavContent::createEmpty(folder, {});
     const std::vector<qint16> piece(tova::WavContent::kNewRate / kPiecesPerSecond, 1000);
     QElapsedTimer timer;
     timer.start();

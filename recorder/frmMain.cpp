@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "ArchivePath.h"
+#include "CallInfo.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
 #include "RegionalClock.h"
@@ -94,6 +95,7 @@ frmMain::~frmMain() {
 }
 
 void frmMain::Form_Load() {
+    mci->setCallInfo(currentCall());
     mci->setCommand(QStringLiteral("Open"));
     mci->setRecordMode(1);
     m_changed = false;

@@ -1,7 +1,9 @@
+#include "CallInfo.h"
 #include "Fakes.h"
 #include "Form1.h"
 #include "PtyPair.h"
 #include "RecordingsFolder.h"
+#include "Settings.h"
 #include "Windows.h"
 
 #include <QPushButton>
@@ -24,7 +26,11 @@ class TestForm1 : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { m_ports.emplace(); }
+    void init() {
+        m_ports.emplace();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.emplace().path()));
+        Settings::reload();
+    }
     void cleanup() { unloadAllWindows(); }
 
     void dial_data() {
@@ -113,6 +119,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(int, port);
         QFETCH(QString, message);
+        settingsFile("[modem]\ninit=ATE1\n");
         Form1& form = mainWindow(port, true);
         QCOMPARE(prompt(), port ? QString() : kNoModem);
         m_boxes->shown.clear();
@@ -133,7 +140,103 @@ private slots:
         m_modem->send("\r\nRING\r\n");
         QTRY_COMPARE(form.Label1->text(), kRing);
         form.Command3->click();
-        QTRY_COMPARE(m_modem->commandLines(), QByteArrayList{"AT H1 \r"});
+        QTRY_COMPARE(m_modem->commandLines(), (QByteArrayList{"ATE1\r", "AT H1 \r"}));
+    }
+
+    // What the modem gets once its port is open, each line after the reply to the one before;
+    // those replies are no answer to a call.
+    void modemSetup_data() {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QByteArrayList>("refused");
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<QString>("message"); // the bad values it names
+        QTest::newRow("none") << QByteArray() << QByteArrayList() << QByteArrayList() << "";
+        QTest::newRow("init, caller ID") << QByteArray("[modem]\ninit=AT+GCI=B5\ncallerId=true")
+                                         << QByteArrayList()
+                                         << QByteArrayList{"AT+GCI=B5\r", "AT+VCID=1\r"} << "";
+        QTest::newRow("caller ID the Rockwell way")
+            << QByteArray("[modem]\ncallerId=true") << QByteArrayList{"AT+VCID=1\r"}
+            << QByteArrayList{"AT+VCID=1\r", "AT#CID=1\r"} << "";
+        QTest::newRow("bad values") << QByteArray("[modem]\ninit=hello\ncallerId=maybe")
+                                    << QByteArrayList() << QByteArrayList()
+                                    << "modem/init=hello\nmodem/callerId=maybe";
+    }
+    void modemSetup() {
+        QFETCH(QByteArray, settings);
+        QFETCH(QByteArrayList, refused);
+        QFETCH(QByteArrayList, lines);
+        QFETCH(QString, message);
+        settingsFile(settings);
+        m_line = m_ports->line(3);
+        m_modem.emplace(m_line->peerLink(), true);
+        m_modem->refused = refused;
+        m_boxes->shown.clear();
+        Form1& form = DefaultForm<Form1>::Show();
+        QVERIFY(message.isEmpty() ? m_boxes->shown.isEmpty() : prompt().endsWith(message));
+        QTRY_COMPARE(m_modem->commandLines(), lines);
+        QVERIFY(!QTest::qWaitFor([&] { return !form.Label4->text().isEmpty(); }, 300));
+        form.Command3->click();
+        QTRY_COMPARE(m_modem->commandLines().size(), lines.size() + 1);
+        QTRY_COMPARE(form.Label4->text(), kPickUp);
+    }
+
+    // Caller ID reports in both orders and styles: shown while the phone rings, never taken
+    // for a modem reply, kept through the call answered and given to its recorder.
+    void callerId_data() {
+        QTest::addColumn<QByteArrayList>("reads");
+        QTest::addColumn<QString>("caller");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("wait"); // ms after the answer, or after the last ring if negative
+        const QByteArray ring = "\r\nRING\r\n";
+        const auto row = [&](const char* name, QByteArrayList reads, QString caller,
+                             QString status = "", int wait = 0) {
+            QTest::newRow(name) << reads << caller << status << wait;
+        };
+        row("before the first RING",
+            {"\r\nDATE = 0315\r\nTIME = 1405\r\nNMBR = 13800138000\r\nNAME = ZHANG SAN\r\n", ring},
+            "来电：13800138000 ZHANG SAN", "", 7500);
+        row("after it, no blanks", {ring, "\r\nDATE=0315\r\nTIME=1405\r\nNMBR=5551234\r\nNAME=BROOKS\r\n"},
+            "来电：5551234 BROOKS");
+        row("withheld", {"\r\nNMBR = P\r\n", ring}, "来电：号码保密");
+        row("unavailable, MESG, no NAME", {"\r\nMESG = 0102\r\nNMBR = O\r\n", ring},
+            "来电：号码不详");
+        row("split over reads", {"\r\nNMBR=12\r\nNAME=BRO", "OKS\r\n", ring}, "来电：12 BROOKS");
+        row("untrusted", {"\r\nNMBR=1\x07" "2\r\nNAME=<i>WANG</i> " + QByteArray(40, 'X') + "\r\n"},
+            "来电：12 <i>WANG</i> " + QString(20, u'X'));
+        row("a later report replaces", {"\r\nNMBR=111\r\n", ring, "\r\nNMBR=222\r\n", ring},
+            "来电：222");
+        row("no report", {ring, ring}, "");
+        row("then the reply", {"\r\nNMBR=1\r\n", "\r\nOK\r\n"}, "来电：1", kPickUp);
+        row("rings stop", {"\r\nNMBR=1\r\n", ring}, "来电：1", "", -6000);
+    }
+    void callerId() {
+        QFETCH(QByteArrayList, reads);
+        QFETCH(QString, caller);
+        QFETCH(QString, status);
+        QFETCH(int, wait);
+        Form1& form = mainWindow(3, false);
+        QSignalSpy events(&form.MSComm1, &MSComm::OnComm);
+        for (const QByteArray& read : reads) {
+            m_modem->send(read);
+            QVERIFY(events.wait());
+        }
+        QCOMPARE(form.lblCaller->text(), caller);
+        QCOMPARE(form.Label4->text(), status);
+        if (wait < 0) {
+            QTest::qWait(-wait);
+            QCOMPARE(form.lblCaller->text(), caller);
+            QTRY_COMPARE_WITH_TIMEOUT(form.lblCaller->text(), QString(), 2000);
+            return;
+        }
+        form.Command3->click();
+        const QStringList who = caller.mid(3).split(u' ');
+        QCOMPARE(currentCall().number, caller.isEmpty() ? QString() : who.first());
+        QCOMPARE(currentCall().name, who.mid(1).join(u' '));
+        QCOMPARE(currentCall().direction, kIncoming);
+        QTest::qWait(wait);
+        QCOMPARE(form.lblCaller->text(), caller);
+        form.Command4->click();
+        QCOMPARE(form.lblCaller->text(), QString());
     }
 
 private:
@@ -149,8 +252,16 @@ private:
         QVERIFY(m_line->isReady() && m_modem->isOpen());
     }
     QString prompt() const { return m_boxes->shown.isEmpty() ? "" : m_boxes->shown.last().prompt; }
+    void settingsFile(const QByteArray& text) {
+        QDir().mkpath(QFileInfo(Settings::path()).path());
+        QFile file(Settings::path());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.close();
+        Settings::reload();
+    }
 
     RecordingsFolder m_recordings;
+    std::optional<QTemporaryDir> m_config;
     std::optional<PortFolder> m_ports;
     std::unique_ptr<PtyPair> m_line;
     std::optional<ScriptedModem> m_modem;

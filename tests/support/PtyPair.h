@@ -43,7 +43,8 @@ private:
 };
 
 // The modem at the peer end of a PtyPair. It collects what the program sends and, when
-// answering, echoes each command line and replies "OK" as a Hayes modem does.
+// answering, echoes each command line and replies "OK" as a Hayes modem does, or "ERROR" to
+// the lines it refuses.
 class ScriptedModem {
 public:
     explicit ScriptedModem(const QString& peerPath, bool answering = true)
@@ -51,9 +52,10 @@ public:
         m_port.open(QIODevice::ReadWrite);
         QObject::connect(&m_port, &QSerialPort::readyRead, [this, answering] {
             m_received += m_port.readAll();
-            for (const QByteArrayList lines = commandLines();
-                 answering && m_answered < lines.size();)
-                send(lines[m_answered++] + "\r\nOK\r\n"); // echo on, verbose results
+            const QByteArrayList lines = commandLines();
+            for (; answering && m_answered < lines.size(); ++m_answered) // echo on, verbose
+                send(lines[m_answered] +
+                     (refused.contains(lines[m_answered]) ? "\r\nERROR\r\n" : "\r\nOK\r\n"));
         });
     }
     bool isOpen() const { return m_port.isOpen(); }
@@ -62,6 +64,7 @@ public:
         m_port.flush();
     }
     QByteArray received() const { return m_received; }
+    QByteArrayList refused;
     // The command lines received so far, each with its carriage return.
     QByteArrayList commandLines() const {
         QByteArrayList lines;

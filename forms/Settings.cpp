@@ -1,0 +1,71 @@
+#include "Settings.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <optional>
+
+namespace tova {
+
+namespace {
+
+std::optional<Settings>& loaded() {
+    static std::optional<Settings> settings;
+    return settings;
+}
+
+// A Hayes command line: "AT" and printable ASCII, nothing that could end the line early.
+bool isCommandLine(const QString& text) {
+    static const QRegularExpression line(QStringLiteral("^[Aa][Tt][\\x20-\\x7E]*$"));
+    return line.match(text).hasMatch();
+}
+
+// A value with a comma comes back from an INI file as a list.
+QString text(const QSettings& file, const QString& key) {
+    const QVariant value = file.value(key);
+    return value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
+                                                     : value.toString();
+}
+
+} // namespace
+
+const Settings& Settings::current() {
+    if (!loaded()) loaded() = read();
+    return *loaded();
+}
+
+void Settings::reload() {
+    loaded() = read();
+}
+
+QString Settings::path() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/tova/tova.conf");
+}
+
+Settings Settings::read() {
+    Settings settings;
+    const QSettings file(path(), QSettings::IniFormat);
+    const auto bad = [&](const QString& key) {
+        settings.problems << QStringLiteral("%1=%2").arg(key, text(file, key));
+    };
+    const QString init = text(file, QStringLiteral("modem/init")).trimmed();
+    if (init.isEmpty() || isCommandLine(init))
+        settings.modemInit = init;
+    else
+        bad(QStringLiteral("modem/init"));
+    const QString callerId = text(file, QStringLiteral("modem/callerId")).toLower();
+    if (callerId == u"true" || callerId == u"false" || callerId.isEmpty())
+        settings.callerId = callerId == u"true";
+    else
+        bad(QStringLiteral("modem/callerId"));
+    settings.audioSource = text(file, QStringLiteral("audio/source")).trimmed();
+    if (settings.audioSource.contains(QRegularExpression(QStringLiteral("[\\x00-\\x1F]")))) {
+        settings.audioSource.clear();
+        bad(QStringLiteral("audio/source"));
+    }
+    return settings;
+}
+
+} // namespace tova

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tova {
+
+// The user's settings file, $XDG_CONFIG_HOME/tova/tova.conf (INI). The program never needs it
+// and never writes it; a value it cannot use is named in problems() and its default taken.
+class Settings {
+public:
+    // As read at start; reload() reads the file again.
+    static const Settings& current();
+    static void reload();
+    static QString path();
+
+    // [modem] init: a command line sent after the port opens; empty for none.
+    QString modemInit;
+    // [modem] callerId: ask the modem to report who calls.
+    bool callerId = false;
+    // [audio] source: the sound server's source to record; empty for its default input.
+    QString audioSource;
+    // One line per bad value, for the user.
+    QStringList problems;
+
+private:
+    static Settings read();
+};
+
+} // namespace tova
