@@ -5,7 +5,7 @@ RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libpulse0 qt6-qpa-plugins qt6-tra
 BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
   libsndfile1-dev libpulse-dev libxcb1-dev libfontconfig-dev"
 TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox
-  desktop-file-utils appstream dpkg-dev file xdotool"
+  desktop-file-utils appstream dpkg-dev file xdotool lintian"
 DEMO_PACKAGES="pulseaudio pulseaudio-utils socat sox espeak-ng"
 
 # Installs whichever of the given packages are missing.
