@@ -194,6 +194,7 @@ WavContent::~WavContent() {
 
 void WavContent::release() {
     if (m_sound) sf_close(m_sound);
+    restoreTags();
     if (m_fd >= 0) ::close(m_fd);
     m_sound = nullptr;
     m_fd = -1;
@@ -225,22 +226,19 @@ bool WavContent::openWorkingFile() {
         info.channels = m_channels;
         info.format = m_format;
     }
-    SNDFILE* sound = copied ? sf_open_fd(fd, SFM_RDWR, &info, SF_FALSE) : nullptr;
+    if (copied && m_recording && m_fd < 0) copied = writeTaggedHeader(fd, info);
+    SNDFILE* sound = copied && hideTags(fd) ? sf_open_fd(fd, SFM_RDWR, &info, SF_FALSE) : nullptr;
     if (!sound) {
         ::unlink(QFile::encodeName(path).constData());
         ::close(fd);
         return false;
     }
-    // Tags go in the header, ahead of the audio: a recording cut off by a crash keeps them.
-    if (m_recording && m_fd < 0) {
-        CallInfo call = m_call;
-        if (!call.start.isValid()) call.start = ClockSeam::get().now();
-        writeCallTags(sound, call);
-    }
+
     release();
     m_sound = sound;
     m_fd = fd;
     m_path = path;
+    restoreTags();
     // Floating samples run from -1 to 1; the sound system's 16-bit samples are scaled to fit.
     if (isFloating(m_format & SF_FORMAT_SUBMASK)) {
         sf_command(m_sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
@@ -302,6 +300,42 @@ qint64 WavContent::read(qint64 frame, qint16* pcm, qint64 count) {
     return qMax<sf_count_t>(0, sf_readf_short(m_sound, pcm, count));
 }
 
+// Tags go in the header, ahead of the audio, where a recording cut off by a crash keeps them.
+bool WavContent::writeTaggedHeader(int fd, SF_INFO& info) {
+    SNDFILE* header = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    if (!header) return false;
+    CallInfo call = m_call;
+    if (!call.start.isValid()) call.start = ClockSeam::get().now();
+    writeCallTags(header, call);
+    sf_command(header, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    const bool written = sf_close(header) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
+    info = SF_INFO{};
+    return written;
+}
+
+// libsndfile opens no file for writing that has tags ahead of its audio, and writes a "PAD "
+// chunk of the same size where they stood whenever it rewrites the header. So it is shown that
+// chunk, and the tags are put back after every rewrite.
+bool WavContent::hideTags(int fd) {
+    QFile file;
+    quint32 length = 0;
+    const qint64 at = file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                                QFileDevice::DontCloseHandle)
+                          ? findChunk(file, "LIST", length)
+                          : -1;
+    m_tagsAt = at;
+    m_tags.clear();
+    if (at < 0) return true;
+    m_tags = file.seek(at) ? file.read(8 + length) : QByteArray();
+    return m_tags.size() == 8 + length && file.seek(at) && file.write("PAD ", 4) == 4 &&
+           ::lseek(fd, 0, SEEK_SET) == 0;
+}
+
+void WavContent::restoreTags() {
+    if (m_fd >= 0 && m_tagsAt >= 0 && !m_tags.isEmpty())
+        ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
+}
+
 bool WavContent::prepareWrite() {
     return (m_sound && !m_path.isEmpty()) || openWorkingFile();
 }
@@ -326,6 +360,7 @@ ContentFault WavContent::save(const QString& path, bool store) {
         return ContentFault::FolderMissing;
     if (m_fd < 0 && !openWorkingFile()) return ContentFault::SpillFailed;
     sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    restoreTags();
     if (::fdatasync(m_fd) != 0) return ContentFault::SpillFailed;
     m_unsynced = false;
     if (store && !m_path.isEmpty()) {

@@ -3,12 +3,14 @@
 #include "CallInfo.h"
 #include "Seam.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 #include <memory>
 
 struct sf_private_tag;
+struct SF_INFO;
 class QIODevice;
 
 namespace tova {
@@ -84,6 +86,9 @@ public:
 private:
     WavContent(const QString& folder, bool recording, int sampleRate, int channels, int format);
     bool openWorkingFile();
+    bool writeTaggedHeader(int fd, SF_INFO& info);
+    bool hideTags(int fd);
+    void restoreTags();
     void release();
     ContentFault saveCopy(const QString& path, bool store);
 
@@ -96,6 +101,8 @@ private:
     int m_channels;
     int m_format;
     CallInfo m_call;
+    QByteArray m_tags;   // the tags chunk, as it stands in the header
+    qint64 m_tagsAt = -1; // where
     qint64 m_frames = 0;
     bool m_unsynced = false;
 };

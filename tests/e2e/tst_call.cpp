@@ -1,3 +1,4 @@
+#include "CallTags.h"
 #include "PtyPair.h"
 #include "ToneIntoLine.h"
 
@@ -71,6 +72,9 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(recordings.entryList(QDir::Files).size(), 2);
         QCOMPARE(working.entryList(QDir::Files), QStringList());
+        // What was known of the call cut off is kept with it.
+        for (const QString& name : recordings.entryList(QDir::Files))
+            QCOMPARE(tova::readCallTags(recordings.filePath(name)).call.direction, "呼入");
     }
 };
 

@@ -1,3 +1,4 @@
+#include "CallTags.h"
 #include "FakeAudio.h"
 #include "Fakes.h"
 #include "MMControl.h"
@@ -40,6 +41,7 @@ private slots:
     void init() {
         qputenv("TMPDIR", QFile::encodeName(m.emplace().temp.path()));
         m->clock->dateFormat = "yyyy/M/d"; // "/" cannot be in a name
+        currentCall() = {"13800138000", "ZHANG SAN", kIncoming, {}};
     }
     void cleanup() {
         delete DefaultForm<frmMain>::loaded(); // left open by a failing test
@@ -115,6 +117,11 @@ private slots:
             QVERIFY2(ms[i] ? got == ms[i] : got > 2000 && got < 6000,
                      qPrintable(QString::number(got)));
         }
+        // The recorder's call, last by name, tells who was on the line and when it began.
+        const CallInfo tags = readCallTags(RecordingsFolder::file(names.last())).call;
+        QCOMPARE(QStringList({tags.number, tags.name, tags.direction}),
+                 QStringList({"13800138000", "ZHANG SAN", "呼入"}));
+        QCOMPARE(tags.start, m->clock->moments.first());
         QCOMPARE(QDir(workingFolder()).entryList(QDir::Files), QStringList());
         QVERIFY(mode(workingFolder()) == 0700 || setup == Gone);
         if (setup == NoFolder) QCOMPARE(mode(RecordingsFolder::path()), 0700);
