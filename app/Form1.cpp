@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "MessageBoxes.h"
+#include "PortDiagnosis.h"
 #include "RegionalClock.h"
 #include "Twips.h"
 #include "frmMain.h"
@@ -211,7 +212,9 @@ void Form1::connectHandlers() {
 
 void Form1::Form_Load() {
     if (openModemPort(kFirstModemPort, kLastModemPort)) return;
-    MsgBox(QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!"));
+    const QStringList message{
+        QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!")};
+    MsgBox((message + PortDiagnosis::unusableModems()).join(u'\n'));
     watchForModem(kFirstModemPort, kLastModemPort);
 }
 
