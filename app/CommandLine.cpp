@@ -6,7 +6,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -20,18 +19,13 @@ void print(std::FILE* stream, const QString& text) {
     std::fputs(text.toUtf8().constData(), stream);
 }
 
-QString listedPath(const QString& path) {
-    if (path.isEmpty()) return QStringLiteral("—");
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? path : canonical;
-}
-
 void listPorts() {
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
         const QString path = commPortPath(port);
         print(stdout, QStringLiteral("COM%1 %2 %3\n")
                           .arg(port)
-                          .arg(listedPath(path), PortDiagnosis(path).stateText()));
+                          .arg(path.isEmpty() ? QStringLiteral("—") : path,
+                               PortDiagnosis(path).stateText()));
     }
 }
 

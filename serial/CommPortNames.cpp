@@ -14,22 +14,22 @@ namespace {
 
 const QString kUsbKinds[] = {QStringLiteral("ttyACM"), QStringLiteral("ttyUSB")};
 
-// The target of the link "comN", or nothing when there is no such link.
+QString resolved(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+// The device the link "comN" leads to, or nothing when there is no such link.
 QString linkedPath(int port)
 {
     const QFileInfo link(commPortFolder() + QStringLiteral("/com%1").arg(port));
     // A dangling link still names the user's choice: opening it then fails as a missing port.
     if (link.isSymLink())
-        return link.symLinkTarget();
+        return resolved(link.symLinkTarget());
     if (link.exists())
         return link.absoluteFilePath();
     return {};
-}
-
-QString resolved(const QString& path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? path : canonical;
 }
 
 // Device name (ttyACM0) to its stable udev name (usb-Maker_Modem_123-if00).
@@ -87,7 +87,7 @@ CommPortDevice commPortDevice(int port)
     for (int other = kFirstComPort; other <= kLastComPort; ++other) {
         const QString link = linkedPath(other);
         if (!link.isEmpty())
-            taken << resolved(link);
+            taken << link;
         else if (other < port)
             ++unlinkedBefore;
     }
@@ -96,8 +96,8 @@ CommPortDevice commPortDevice(int port)
     const bool modemPort = port >= kFirstComPort && port <= kLastComPort;
     if (modemPort && unlinkedBefore < usb.size())
         return {usb.at(unlinkedBefore), PortOrigin::UsbDevice};
-    const QString serial = deviceFolder() + QStringLiteral("/ttyS%1").arg(port - 1);
-    return {taken.contains(resolved(serial)) ? QString() : serial, PortOrigin::SerialPort};
+    const QString serial = resolved(deviceFolder() + QStringLiteral("/ttyS%1").arg(port - 1));
+    return {taken.contains(serial) ? QString() : serial, PortOrigin::SerialPort};
 }
 
 QString commPortPath(int port)

@@ -13,7 +13,7 @@ constexpr int kLastComPort = 9;
 enum class PortOrigin { Link, UsbDevice, SerialPort };
 
 struct CommPortDevice {
-    QString path; // empty when the device it would stand for is another COM's already
+    QString path; // resolved; empty when the device it would stand for is another COM's already
     PortOrigin origin;
 };
 
