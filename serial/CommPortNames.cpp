@@ -78,10 +78,10 @@ QStringList usbSerialDevices()
     return paths;
 }
 
-CommPortDevice commPortDevice(int port)
+QString commPortPath(int port)
 {
     if (const QString link = linkedPath(port); !link.isEmpty())
-        return {link, PortOrigin::Link};
+        return link;
     QStringList taken;
     int unlinkedBefore = 0;
     for (int other = kFirstComPort; other <= kLastComPort; ++other) {
@@ -95,14 +95,9 @@ CommPortDevice commPortDevice(int port)
     usb.removeIf([&](const QString& device) { return taken.contains(device); });
     const bool modemPort = port >= kFirstComPort && port <= kLastComPort;
     if (modemPort && unlinkedBefore < usb.size())
-        return {usb.at(unlinkedBefore), PortOrigin::UsbDevice};
+        return usb.at(unlinkedBefore);
     const QString serial = resolved(deviceFolder() + QStringLiteral("/ttyS%1").arg(port - 1));
-    return {taken.contains(serial) ? QString() : serial, PortOrigin::SerialPort};
-}
-
-QString commPortPath(int port)
-{
-    return commPortDevice(port).path;
+    return taken.contains(serial) ? QString() : serial;
 }
 
 } // namespace tova

@@ -9,24 +9,16 @@ namespace tova {
 constexpr int kFirstComPort = 3;
 constexpr int kLastComPort = 9;
 
-// Where a COM port's device comes from.
-enum class PortOrigin { Link, UsbDevice, SerialPort };
-
-struct CommPortDevice {
-    QString path; // resolved; empty when the device it would stand for is another COM's already
-    PortOrigin origin;
-};
-
 // Where COMn lives on this system, re-read at every call so that a device plugged in later is
 // found: the link "comN" in the port folder when there is one. COM3 to COM9 without a link get,
 // in order, the USB serial devices (usbSerialDevices) that no link names; the rest
 // <device folder>/ttyS<n-1>, as other compatibility layers number serial ports. No device is
-// given to two COMs.
+// given to two COMs: a COM whose device is another's stands for nothing (an empty path).
+// The device's path is resolved.
 // The port folder is $TOVA_PORT_DIR, or ${XDG_CONFIG_HOME:-~/.config}/tova/ports; the device
 // folder is $TOVA_DEV_DIR, or /dev.
 QString commPortFolder();
 QString deviceFolder();
-CommPortDevice commPortDevice(int port);
 QString commPortPath(int port);
 
 // The USB serial devices, most modem-like first: CDC-ACM devices (ttyACM*), which is what USB

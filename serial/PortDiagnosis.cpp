@@ -54,7 +54,7 @@ QString lockHolder(const QString& path)
 QString openedBy(const QString& path)
 {
     const QDir proc(QStringLiteral("/proc"));
-    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& pid : proc.entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
         const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
         for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
             if (fd.symLinkTarget() == path)
@@ -63,13 +63,12 @@ QString openedBy(const QString& path)
     return {};
 }
 
-// A ttyS node with no UART behind it is on every PC; it is no modem.
-bool plausibleModem(const CommPortDevice& device)
+// The ttyS nodes of a PC are there whether or not a UART is behind them; one without a UART
+// fails to open (EIO), or for a user outside its group fails for lack of permission first.
+bool serialPortWithoutUart(const QString& path)
 {
-    if (device.origin != PortOrigin::SerialPort)
-        return true;
-    QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(QFileInfo(device.path).fileName()));
-    return type.open(QIODevice::ReadOnly) && type.readAll().trimmed() != "0";
+    QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(QFileInfo(path).fileName()));
+    return type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "0";
 }
 
 } // namespace
@@ -77,7 +76,7 @@ bool plausibleModem(const CommPortDevice& device)
 PortDiagnosis::PortDiagnosis(const QString& path)
     : m_path(path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || serialPortWithoutUart(path))
         return;
     m_holder = lockHolder(path);
     if (!m_holder.isEmpty()) {
@@ -101,7 +100,7 @@ PortDiagnosis::PortDiagnosis(const QString& path)
         m_holder = openedBy(path);
         break;
     default:
-        // ENOENT, ENODEV, ENXIO; EIO from a serial port without a UART.
+        // ENOENT, ENODEV, ENXIO, EIO.
         m_state = Missing;
     }
 }
@@ -145,10 +144,7 @@ QStringList PortDiagnosis::unusableModems()
 {
     QStringList reasons;
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
-        const CommPortDevice device = commPortDevice(port);
-        if (!plausibleModem(device))
-            continue;
-        if (const QString why = PortDiagnosis(device.path).reason(port); !why.isEmpty())
+        if (const QString why = PortDiagnosis(commPortPath(port)).reason(port); !why.isEmpty())
             reasons << why;
     }
     return reasons;

@@ -11,7 +11,8 @@ class PortDiagnosis {
 public:
     enum State { Available, Busy, NoPermission, Missing };
 
-    // Opens the device for a moment, unless a live lock file says another program holds it.
+    // Opens the device for a moment, unless a live lock file says another program holds it or
+    // it is a serial port without a UART.
     explicit PortDiagnosis(const QString& path);
 
     State state() const { return m_state; }
@@ -21,8 +22,7 @@ public:
     // does or there is no device.
     QString reason(int port) const;
 
-    // A reason for each of COM3 to COM9 whose device is there, plausibly a modem, and cannot
-    // be opened.
+    // A reason for each of COM3 to COM9 whose device is there and cannot be opened.
     static QStringList unusableModems();
 
 private:
