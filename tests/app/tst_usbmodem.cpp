@@ -106,11 +106,11 @@ private:
     }
     // The program's exit status and its output, run with no display, as nobody or as root.
     std::pair<int, QString> run(const QString& option, bool nobody) {
-        QStringList command{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
-        if (nobody)
-            command << QString("setpriv --reuid=65534 --regid=65534 --clear-groups").split(' ');
         QProcess program;
-        program.start("env", command << TOVA_PROGRAM << option);
+        program.startCommand(
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+            QString(nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+            TOVA_PROGRAM " " + option);
         program.waitForFinished();
         return {program.exitCode(), program.exitCode() ? program.readAllStandardError()
                                                        : program.readAllStandardOutput()};
