@@ -3,6 +3,7 @@
 #include "CallInfo.h"
 #include "Desktop.h"
 #include "MessageBoxes.h"
+#include "PortDiagnosis.h"
 #include "RegionalClock.h"
 #include "Settings.h"
 #include "Twips.h"
@@ -227,7 +228,9 @@ void Form1::Form_Load() {
     if (const Settings& settings = Settings::current(); !settings.problems.isEmpty())
         MsgBox(kBadSettingsText.arg(Settings::path(), settings.problems.join(u'\n')));
     if (openModemPort(kFirstModemPort, kLastModemPort)) return modemOpened();
-    MsgBox(QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!"));
+    const QStringList message{
+        QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!")};
+    MsgBox((message + PortDiagnosis::unusableModems()).join(u'\n'));
     watchForModem(kFirstModemPort, kLastModemPort);
 }
 

@@ -1,4 +1,5 @@
 #include "ChineseQtTexts.h"
+#include "CommandLine.h"
 #include "Form1.h"
 #include "Recovery.h"
 #include "Termination.h"
@@ -10,6 +11,9 @@
 #include <thread>
 
 int main(int argc, char** argv) {
+    // Options are answered without a display; without any the window starts as fast as ever.
+    if (argc > 1)
+        if (const auto status = tova::runCommandLine(argc, argv)) return *status;
     // The first text on screen waits for the font configuration; it is read while Qt connects
     // to the display.
     std::thread fontConfig([] { FcInit(); });
