@@ -1,0 +1,43 @@
+#include "CallTags.h"
+
+#include <QFile>
+
+#include <sndfile.h>
+
+namespace tova {
+
+namespace {
+
+void setTag(SNDFILE* file, int tag, const QString& value) {
+    if (!value.isEmpty()) sf_set_string(file, tag, value.toUtf8().constData());
+}
+
+QString tag(SNDFILE* file, int tag) {
+    return cleanCallerField(QString::fromUtf8(sf_get_string(file, tag)));
+}
+
+} // namespace
+
+void writeCallTags(SNDFILE* file, const CallInfo& call) {
+    setTag(file, SF_STR_TITLE, call.number);
+    setTag(file, SF_STR_ARTIST, call.name);
+    setTag(file, SF_STR_COMMENT, call.direction);
+    if (call.start.isValid()) setTag(file, SF_STR_DATE, call.start.toString(Qt::ISODate));
+    setTag(file, SF_STR_SOFTWARE, kTaggingSoftware);
+}
+
+TaggedCall readCallTags(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file) return {};
+    TaggedCall tagged;
+    tagged.call.number = tag(file, SF_STR_TITLE);
+    tagged.call.name = tag(file, SF_STR_ARTIST);
+    tagged.call.direction = tag(file, SF_STR_COMMENT);
+    tagged.call.start = QDateTime::fromString(tag(file, SF_STR_DATE), Qt::ISODate);
+    if (info.samplerate > 0) tagged.milliseconds = info.frames * 1000 / info.samplerate;
+    sf_close(file);
+    return tagged;
+}
+
+} // namespace tova
