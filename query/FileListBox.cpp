@@ -1,6 +1,10 @@
 #include "FileListBox.h"
 
+#include "FolderFiles.h"
+
 #include <QDir>
+
+#include <algorithm>
 
 namespace tova {
 
@@ -14,12 +18,15 @@ FileListBox::FileListBox(QWidget* parent)
 
 bool FileListBox::setPath(const QString& folder) {
     m_path = folder;
-    const QDir dir(folder);
-    m_files =
-        dir.exists() ? dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase) : QStringList();
+    m_files.clear();
+    for (const FolderFile& file : folderFiles(folder, false))
+        m_files.append(file.name);
+    std::sort(m_files.begin(), m_files.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
     clear();
     addItems(m_files);
-    return dir.exists();
+    return QDir(folder).exists();
 }
 
 void FileListBox::showOnly(const std::function<bool(const QString&)>& keep) {

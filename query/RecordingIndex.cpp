@@ -1,8 +1,9 @@
 #include "RecordingIndex.h"
 
+#include "FolderFiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -33,8 +34,10 @@ QString nextConnectionName() {
     return QStringLiteral("tova-recording-index-%1").arg(++count);
 }
 
+// In UTC: turning 100,000 moments into local time costs more than reading them.
 QDateTime fromMs(const QVariant& value) {
-    return value.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(value.toLongLong());
+    return value.isNull() ? QDateTime()
+                          : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
 QVariant toMs(const QDateTime& time) {
@@ -57,7 +60,7 @@ bool preparePrivateFile(const QString& path) {
 } // namespace
 
 QDateTime Recording::started() const {
-    return tagged.call.start.isValid() ? tagged.call.start
+    return tagged.call.start.isValid() ? tagged.call.start.toLocalTime()
                                        : QDateTime::fromMSecsSinceEpoch(modifiedMs);
 }
 
@@ -104,7 +107,8 @@ bool RecordingIndex::openDatabase() {
 void RecordingIndex::rebuildDatabase() {
     QSqlDatabase::database(m_connection, false).close();
     if (m_databasePath != kInMemory) {
-        for (const QString& suffix : {QString(), QStringLiteral("-journal"), QStringLiteral("-wal")})
+        for (const QString& suffix :
+             {QString(), QStringLiteral("-journal"), QStringLiteral("-wal")})
             QFile::remove(m_databasePath + suffix);
         if (openDatabase()) return;
     }
@@ -142,14 +146,13 @@ void RecordingIndex::refresh() {
     QHash<QString, Recording> stored = storedRecordings();
     QList<Recording> changed;
     m_recordings.clear();
-    QDirIterator files(m_folder, QDir::Files);
-    while (files.hasNext()) {
-        const QFileInfo file = files.nextFileInfo();
-        const qint64 modifiedMs = file.lastModified().toMSecsSinceEpoch();
-        Recording recording = stored.take(file.fileName());
-        if (recording.fileName.isEmpty() || recording.size != file.size() ||
-            recording.modifiedMs != modifiedMs) {
-            recording = {file.fileName(), readCallTags(file.filePath()), file.size(), modifiedMs};
+    m_recordings.reserve(stored.size());
+    for (const FolderFile& file : folderFiles(m_folder, true)) {
+        Recording recording = stored.take(file.name);
+        if (recording.fileName.isEmpty() || recording.size != file.size ||
+            recording.modifiedMs != file.modifiedMs) {
+            recording = {file.name, readCallTags(m_folder + u'/' + file.name), file.size,
+                         file.modifiedMs};
             changed.append(recording);
         }
         m_recordings.insert(recording.fileName, recording);
