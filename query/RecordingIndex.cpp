@@ -57,6 +57,12 @@ bool preparePrivateFile(const QString& path) {
            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 }
 
+// Another copy of the program holds the database longer than we wait: not a broken one.
+bool isBusy(const QSqlError& error) {
+    return error.nativeErrorCode() == QLatin1String("5") ||
+           error.nativeErrorCode() == QLatin1String("6"); // SQLITE_BUSY, SQLITE_LOCKED
+}
+
 } // namespace
 
 QDateTime Recording::started() const {
@@ -121,7 +127,7 @@ QHash<QString, Recording> RecordingIndex::storedRecordings() {
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT name, size, modified, number, caller, direction, "
                                    "start, milliseconds FROM recordings"))) {
-        rebuildDatabase();
+        if (!isBusy(query.lastError())) rebuildDatabase();
         return {};
     }
     QHash<QString, Recording> stored;
@@ -136,7 +142,7 @@ QHash<QString, Recording> RecordingIndex::storedRecordings() {
     }
     // A page that breaks off in the middle of the table.
     if (query.lastError().isValid()) {
-        rebuildDatabase();
+        if (!isBusy(query.lastError())) rebuildDatabase();
         return {};
     }
     return stored;
