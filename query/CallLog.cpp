@@ -20,15 +20,6 @@ const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 const QString kTimeFormat = QStringLiteral("HH:mm:ss");
 const QString kDecimalPoint = QStringLiteral(".");
 
-QString line(const QStringList& fields) {
-    QStringList quoted;
-    for (const QString& field : fields)
-        quoted.append(csvField(field));
-    return quoted.join(u',') + kLineEnd;
-}
-
-} // namespace
-
 QString csvField(const QString& text) {
     QString field = text;
     if (!field.isEmpty() && kFormulaStarts.contains(field.front())) field.prepend(u'\'');
@@ -36,6 +27,13 @@ QString csvField(const QString& text) {
         !field.contains(u'\r'))
         return field;
     return u'"' + field.replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+QString line(const QStringList& fields) {
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted.append(csvField(field));
+    return quoted.join(u',') + kLineEnd;
 }
 
 bool writeCallLog(QIODevice& out, const QList<const Recording*>& recordings) {
@@ -52,6 +50,8 @@ bool writeCallLog(QIODevice& out, const QList<const Recording*>& recordings) {
     const QByteArray bytes = kByteOrderMark + text.toUtf8();
     return out.write(bytes) == bytes.size();
 }
+
+} // namespace
 
 bool saveCallLog(const QString& path, const QList<const Recording*>& recordings, QString& error) {
     QSaveFile file(path);

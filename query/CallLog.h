@@ -3,8 +3,6 @@
 #include <QList>
 #include <QString>
 
-class QIODevice;
-
 namespace tova {
 
 struct Recording;
@@ -12,15 +10,10 @@ struct Recording;
 // The calls as a spreadsheet opens them: CSV in UTF-8 with a byte-order mark (without one a
 // spreadsheet takes the Chinese for the local code page), one line per call with its date,
 // time, direction, number, name, length in seconds and file name. Files without audio are left
-// out.
-bool writeCallLog(QIODevice& out, const QList<const Recording*>& recordings);
-
-// Writes the call log to path through a temporary file that replaces path only once it is
-// complete; the reason of a failure goes to error.
+// out. A field that a spreadsheet would run as a formula (one that begins with = + - @ tab or
+// carriage return) starts with an apostrophe, which keeps it text.
+// Written through a temporary file that replaces path only once it is complete; the reason of a
+// failure goes to error.
 bool saveCallLog(const QString& path, const QList<const Recording*>& recordings, QString& error);
-
-// One CSV field. A spreadsheet runs text that begins with = + - @ tab or carriage return as a
-// formula: such a field starts with an apostrophe, which keeps it text.
-QString csvField(const QString& text);
 
 } // namespace tova
