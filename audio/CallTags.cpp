@@ -22,7 +22,10 @@ void writeCallTags(SNDFILE* file, const CallInfo& call) {
     setTag(file, SF_STR_TITLE, call.number);
     setTag(file, SF_STR_ARTIST, call.name);
     setTag(file, SF_STR_COMMENT, call.direction);
-    if (call.start.isValid()) setTag(file, SF_STR_DATE, call.start.toString(Qt::ISODate));
+    // With its offset from UTC, which Qt leaves out of a local time, so that the moment is the
+    // same wherever the file is read.
+    const QDateTime start = call.start.toOffsetFromUtc(call.start.offsetFromUtc());
+    if (start.isValid()) setTag(file, SF_STR_DATE, start.toString(Qt::ISODate));
     setTag(file, SF_STR_SOFTWARE, kTaggingSoftware);
 }
 

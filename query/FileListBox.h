@@ -2,10 +2,12 @@
 
 #include <QListWidget>
 
+#include <functional>
+
 namespace tova {
 
 // A list of the files of one folder, by name, one selectable at a time. It reads the folder
-// when the folder is set and not again.
+// when the folder is set and not again; it can show only some of those files.
 class FileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -16,11 +18,16 @@ public:
     // and the list is then empty.
     bool setPath(const QString& folder);
 
+    // Shows those files of the folder that keep accepts, all of them for an empty keep; the
+    // selected file stays selected while it is shown.
+    void showOnly(const std::function<bool(const QString&)>& keep);
+
     // The selected file's name without its folder, empty when nothing is selected.
     QString FileName() const;
 
 private:
     QString m_path;
+    QStringList m_files;
 };
 
 } // namespace tova

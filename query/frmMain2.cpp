@@ -1,16 +1,21 @@
 #include "frmMain2.h"
 
 #include "AppInfo.h"
+#include "CallDetails.h"
+#include "CallLog.h"
 #include "FileListBox.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
 #include "PositionDisplay.h"
+#include "RecordingIndex.h"
+#include "RecordingSearch.h"
 #include "Slider.h"
 #include "Twips.h"
 
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -30,9 +35,30 @@ constexpr ControlDesign kDesign[] = {
     {"Command1", "退出查询", 8520, 5640, 1695, 615},
     // Only shown when the recordings folder is missing, under the list it would fill.
     {"lblFolderMissing", nullptr, 120, 8880, 4095, 855},
+    // The search and the selected call, in the right half that the rest leaves free.
+    {"lblSearch", "查找：", 4440, 2520, 900, 375},
+    {"txtSearch", nullptr, 5400, 2520, 3960, 375},
+    {"lblNumberCaption", "号码：", 4440, 3120, 900, 375},
+    {"lblNumber", nullptr, 5400, 3120, 7200, 375},
+    {"lblNameCaption", "姓名：", 4440, 3600, 900, 375},
+    {"lblName", nullptr, 5400, 3600, 7200, 375},
+    {"lblDirectionCaption", "方向：", 4440, 4080, 900, 375},
+    {"lblDirection", nullptr, 5400, 4080, 7200, 375},
+    {"lblStartCaption", "开始：", 4440, 4560, 900, 375},
+    {"lblStart", nullptr, 5400, 4560, 7200, 375},
+    {"lblLengthCaption", "时长：", 4440, 5040, 900, 375},
+    {"lblLength", nullptr, 5400, 5040, 7200, 375},
 };
 
-constexpr const char* kTabOrder[] = {"mci2", "File1", "sld2", "Command1"};
+constexpr const char* kCaptions[] = {"lblSearch",           "lblNumberCaption", "lblNameCaption",
+                                     "lblDirectionCaption", "lblStartCaption",  "lblLengthCaption"};
+// In the order CallDetails takes them.
+constexpr const char* kDetails[] = {"lblNumber", "lblName", "lblDirection", "lblStart",
+                                    "lblLength"};
+
+constexpr const char* kTabOrder[] = {"mci2", "File1", "sld2", "Command1", "txtSearch"};
+
+const QString kCallLogFilter = QStringLiteral("*.csv");
 
 constexpr int kSliderMax = 10;
 constexpr int kSliderSmallChange = 1;
@@ -58,11 +84,24 @@ frmMain2::frmMain2()
     , mci2(named(new MMControl(m_client), "mci2"))
     , Command1(named(new QPushButton(m_client), "Command1"))
     , lblFolderMissing(named(new QLabel(m_client), "lblFolderMissing"))
-    , m_display(std::make_unique<PositionDisplay>(*mci2, *lblNow2, *lblTotal2, *sld2)) {
+    , txtSearch(named(new QLineEdit(m_client), "txtSearch"))
+    , m_display(std::make_unique<PositionDisplay>(*mci2, *lblNow2, *lblTotal2, *sld2))
+    , m_index(std::make_unique<RecordingIndex>(recordingsFolder())) {
     setWindowTitle(QStringLiteral("欢迎进入语音查询"));
 
     mnuFileOpen = m_menuBar->addAction(QStringLiteral("打开语音文件"));
     mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
+    mnuExport = m_menuBar->addAction(QStringLiteral("导出通话记录…"));
+    mnuExport->setObjectName(QStringLiteral("mnuExport"));
+
+    for (const char* name : kCaptions)
+        named(new QLabel(m_client), name);
+    QList<QLabel*> details;
+    for (const char* name : kDetails)
+        details.append(named(new QLabel(m_client), name));
+    m_details = std::make_unique<CallDetails>(details);
+    txtSearch->setPlaceholderText(QStringLiteral("号码、姓名或文件名"));
+    txtSearch->setClearButtonEnabled(true);
 
     applyDesign(m_client, kDesign);
     applyTabOrder(m_client, kTabOrder);
@@ -85,6 +124,9 @@ frmMain2::frmMain2()
         {kClientSize.width(), kClientSize.height() + m_menuBar->sizeHint().height()});
 
     connect(mnuFileOpen, &QAction::triggered, this, &frmMain2::mnuFileOpen_Click);
+    connect(mnuExport, &QAction::triggered, this, &frmMain2::mnuExport_Click);
+    connect(File1, &FileListBox::itemSelectionChanged, this, &frmMain2::File1_Click);
+    connect(txtSearch, &QLineEdit::textChanged, this, &frmMain2::txtSearch_Change);
     connect(Command1, &QPushButton::clicked, this, &frmMain2::Command1_Click);
     connect(mci2, &MMControl::StatusUpdate, this, &frmMain2::mci2_StatusUpdate);
     connect(mci2, &MMControl::RecordClick, this, &frmMain2::mci2_RecordClick);
@@ -105,6 +147,7 @@ void frmMain2::Form_Load() {
         lblFolderMissing->setText(QStringLiteral("找不到录音文件夹：") +
                                   QDir::toNativeSeparators(recordingsFolder()));
     lblFolderMissing->setVisible(!listed);
+    m_index->refresh();
 }
 
 void frmMain2::mnuFileOpen_Click() {
@@ -118,6 +161,27 @@ void frmMain2::mnuFileOpen_Click() {
     mci2->setCommand(QStringLiteral("open"));
     changed = kFalse;
     setMousePointer(vbDefault);
+}
+
+// Calls stored since the window opened are in the log too, though not in the list.
+void frmMain2::mnuExport_Click() {
+    const QString path = FileDialogSeam::get().saveFileName(this, kCallLogFilter);
+    if (path.isEmpty()) return;
+    setMousePointer(vbHourglass);
+    m_index->refresh();
+    QString error;
+    const bool saved = saveCallLog(path, m_index->recordings(), error);
+    setMousePointer(vbDefault);
+    if (!saved)
+        MsgBox(QStringLiteral("通话记录没有导出：") + error, vbExclamation, kAppTitle, this);
+}
+
+void frmMain2::File1_Click() {
+    m_details->show(m_index->find(File1->FileName()));
+}
+
+void frmMain2::txtSearch_Change() {
+    File1->showOnly(RecordingSearch(*m_index, txtSearch->text()));
 }
 
 void frmMain2::Command1_Click() {

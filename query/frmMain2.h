@@ -7,17 +7,21 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenuBar;
 class QPushButton;
 
 namespace tova {
 
+class CallDetails;
 class FileListBox;
 class MMControl;
 class PositionDisplay;
+class RecordingIndex;
 class Slider;
 
-// The query window: lists the recordings and plays the chosen one.
+// The query window: lists the recordings, shows the selected call, finds calls by number, name
+// or file name, exports the call log and plays the chosen recording.
 class frmMain2 : public Form {
     Q_OBJECT
 public:
@@ -36,6 +40,9 @@ protected:
 
 private:
     void mnuFileOpen_Click();
+    void mnuExport_Click();
+    void File1_Click();
+    void txtSearch_Change();
     void Command1_Click();
     void mci2_StatusUpdate();
     void mci2_RecordClick(short& Cancel);
@@ -46,6 +53,7 @@ private:
 
     QMenuBar* m_menuBar;
     QAction* mnuFileOpen;
+    QAction* mnuExport;
     QWidget* m_client;
     QLabel* lblNow2;
     Slider* sld2;
@@ -54,8 +62,11 @@ private:
     MMControl* mci2;
     QPushButton* Command1;
     QLabel* lblFolderMissing;
+    QLineEdit* txtSearch;
     CommonDialog cdlg2;
     std::unique_ptr<PositionDisplay> m_display;
+    std::unique_ptr<RecordingIndex> m_index;
+    std::unique_ptr<CallDetails> m_details;
 
     short changed = kFalse;
 };

@@ -1,7 +1,7 @@
 # The Debian packages the program and its tests need; sourced by scripts/run and scripts/test.
 
-RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libpulse0 qt6-qpa-plugins qt6-translations-l10n
-  libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
+RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite libpulse0 qt6-qpa-plugins
+  qt6-translations-l10n libsndfile1 fonts-wqy-microhei fonts-arphic-gkai00mp"
 BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
   libsndfile1-dev libpulse-dev libxcb1-dev libfontconfig-dev"
 TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox iaxmodem python3

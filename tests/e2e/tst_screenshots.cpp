@@ -63,12 +63,15 @@ private slots:
     }
 
     void queryWindow() {
-        QVERIFY(writeRecording("2024-5-20143015.wav", 1500));
+        QVERIFY(writeTaggedRecording("2024-5-20143015.wav",
+                                     {"13800138000", "王小明", kIncoming,
+                                      QDateTime({2024, 5, 20}, {14, 30, 15})},
+                                     1500));
         frmMain2& query = DefaultForm<frmMain2>::Show();
         QVERIFY(QTest::qWaitForWindowActive(&query));
         QCOMPARE(query.frameGeometry().topLeft(), QPoint(0, 0));
         verifyTabOrder({queryControl("mci2"), queryControl("File1"), queryControl("sld2"),
-                        queryControl("Command1"), queryControl("mci2")});
+                        queryControl("Command1"), queryControl("txtSearch"), queryControl("mci2")});
         selectFile(QStringLiteral("2024-5-20143015.wav"));
         chooseOpen();
         queryControl<MMControl>("mci2")->press(MciButton::Play);

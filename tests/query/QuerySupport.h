@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallTags.h"
 #include "FileListBox.h"
 #include "RecordingsFolder.h"
 #include "WavProbe.h"
@@ -14,6 +15,19 @@ namespace tova::test {
 // A recording of ms of tone, stored as the recorder stores calls: mono 16-bit PCM at 8 kHz.
 inline bool writeRecording(const QString& name, int ms) {
     return writeTone(RecordingsFolder::file(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, ms);
+}
+
+// A recording of ms of silence that carries the call's tags, written as the recorder writes
+// them: tags first, then the audio.
+inline bool writeTaggedRecording(const QString& name, const CallInfo& call, int ms) {
+    SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(RecordingsFolder::file(name)), SFM_WRITE, &info);
+    if (!file) return false;
+    writeCallTags(file, call);
+    const std::vector<short> silence(std::size_t(ms * 8));
+    const bool written = sf_write_short(file, silence.data(), sf_count_t(silence.size())) ==
+                         sf_count_t(silence.size());
+    return sf_close(file) == 0 && written;
 }
 
 // Points the system temporary folder, where the devices keep their working files, into `dir`.

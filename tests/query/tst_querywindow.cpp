@@ -2,10 +2,13 @@
 #include "Fakes.h"
 #include "MMControl.h"
 #include "QuerySupport.h"
+#include "RecordingIndex.h"
 #include "Slider.h"
 #include "Windows.h"
 
+#include <QInputMethodEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QSignalSpy>
 
@@ -14,7 +17,8 @@ using namespace tova;
 using namespace tova::test;
 
 // The query window over the fake sound system, with message boxes and the save dialog answered,
-// in a German locale: seconds are written with a decimal comma.
+// in a German locale: seconds are written with a decimal comma. Its index lives in a private
+// cache folder.
 class QueryWindowTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_temp;
@@ -30,11 +34,26 @@ class QueryWindowTest : public QObject {
         selectFile(name);
         chooseOpen();
     }
+    const CallInfo m_in{"13800138000", "王小明", kIncoming, QDateTime({2024, 5, 20}, {14, 30, 15})};
+    QStringList shownFiles() {
+        QStringList names;
+        for (const QListWidgetItem* item :
+             queryControl<FileListBox>("File1")->findItems("*", Qt::MatchWildcard))
+            names << item->text();
+        return names;
+    }
 
 private slots:
     void initTestCase() {
         useTemporaryFolderIn(m_temp);
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_temp.filePath("cache")));
         QVERIFY(writeRecording("a.wav", 1500) && writeRecording("long.wav", 70000));
+        QVERIFY(writeTaggedRecording("in.wav", m_in, 1500));
+        QVERIFY(writeTaggedRecording(
+            "out.wav",
+            {"+8613800138000", "<i>WANG</i>", kOutgoing, QDateTime({2024, 5, 21}, {9, 0})}, 2000));
+        QVERIFY(writeTaggedRecording(
+            "raw.wav", {"=1+2", "A\t\"B\",C" + QString(40, u'x'), kLocalRecording, {}}, 500));
         QVERIFY(QFile(RecordingsFolder::file("notes.txt")).open(QIODevice::WriteOnly));
         QVERIFY(QDir(RecordingsFolder::path()).mkdir("old"));
     }
@@ -42,7 +61,7 @@ private slots:
     void init() {
         m_boxes->shown.clear();
         DefaultForm<frmMain2>::Show();
-        QCOMPARE(queryControl<FileListBox>("File1")->count(), 3);
+        QCOMPARE(queryControl<FileListBox>("File1")->count(), 6);
     }
     void cleanup() {
         m_boxes->answers = {vbNo};
@@ -54,6 +73,124 @@ private slots:
         chooseOpen();
         QCOMPARE(mci2()->FileName(), RecordingsFolder::path() + u'/');
         QVERIFY(mci2()->Error() != 0 && m_boxes->shown.isEmpty());
+    }
+
+    // Selecting a file shows its call as plain text, cleaned as caller ID is; a file without
+    // tags has its last change as start, one without audio nothing. The index is made again
+    // when it is corrupt, and a file changed while the window was closed is read again.
+    void details_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("expected");
+        const QString in = "13800138000|王小明|呼入|2024-5-20 14:30:15|1.5 秒";
+        QTest::newRow("incoming") << "in.wav" << in;
+        QTest::newRow("markup") << "out.wav"
+                                << "+8613800138000|<i>WANG</i>|呼出|2024-5-21 9:00:00|2 秒";
+        QTest::newRow("cleaned") << "raw.wav"
+                                 << "=1+2|A\"B\",C" + QString(26, u'x') + "|录音|modified|0.5 秒";
+        QTest::newRow("untagged") << "a.wav"
+                                  << "|||modified|1.5 秒";
+        QTest::newRow("no audio") << "notes.txt"
+                                  << "||||";
+        QTest::newRow("index corrupt") << "in.wav" << in;
+        QTest::newRow("retagged while closed") << "in.wav" << QString(in).replace("138", "139");
+    }
+    void details() {
+        QFETCH(QString, file);
+        QFETCH(QString, expected);
+        const ClockFake clock;
+        const QString index = RecordingIndex::defaultPath(RecordingsFolder::path());
+        const QString row = QString::fromUtf8(QTest::currentDataTag());
+        QCOMPARE(QFile::permissions(index) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
+        unloadAllWindows();
+        QFile db(index);
+        if (row.contains("corrupt"))
+            QVERIFY(db.open(QIODevice::WriteOnly) && db.write(QByteArray(4096, 'x')) == 4096);
+        db.close();
+        CallInfo call = m_in;
+        call.number.replace("138", "139");
+        if (row.contains("retagged")) QVERIFY(writeTaggedRecording(file, call, 1500));
+        DefaultForm<frmMain2>::Show();
+        selectFile(file);
+        const QDateTime modified = QFileInfo(RecordingsFolder::file(file)).lastModified();
+        expected.replace("modified", clock->dateText(modified.date()) + u' ' +
+                                         clock->timeText(modified.time()));
+        QStringList shown;
+        for (const char* name : {"lblNumber", "lblName", "lblDirection", "lblStart", "lblLength"}) {
+            shown << queryControl<QLabel>(name)->text();
+            QCOMPARE(queryControl<QLabel>(name)->textFormat(), Qt::PlainText);
+        }
+        QCOMPARE(shown.join(u'|'), expected);
+        if (row.contains("retagged")) QVERIFY(writeTaggedRecording(file, m_in, 1500));
+    }
+
+    // Typing narrows the list to the files whose name, number or caller's name holds the text;
+    // clearing the field lists every file again.
+    void search_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("number") << "138" << QStringList{"in.wav", "out.wav"};
+        QTest::newRow("name") << "王" << QStringList{"in.wav"};
+        QTest::newRow("name, any case") << "wang" << QStringList{"out.wav"};
+        QTest::newRow("file name") << "LONG" << QStringList{"long.wav"};
+        QTest::newRow("nothing") << "138x" << QStringList{};
+    }
+    void search() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, files);
+        auto* field = queryControl<QLineEdit>("txtSearch");
+        QInputMethodEvent typed; // as an input method commits what was typed, Chinese or not
+        typed.setCommitString(text);
+        QApplication::sendEvent(field, &typed);
+        QCOMPARE(shownFiles(), files);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QCOMPARE(shownFiles().size(), 6);
+    }
+
+    // Every call as CSV read back; a failed write says why and leaves nothing behind.
+    void exportLog_data() {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("written") << "calls.csv";
+        QTest::newRow("not writable") << "taken";
+        QTest::newRow("cancelled") << "";
+    }
+    void exportLog() {
+        QFETCH(QString, target);
+        QVERIFY(QDir(m_temp.path()).mkpath("export/taken"));
+        const QDir folder(m_temp.filePath("export"));
+        m_dialogs->answers = {target.isEmpty() ? target : folder.filePath(target)};
+        const QStringList before = folder.entryList(QDir::Files);
+        QTest::mouseClick(window()->findChild<QMenuBar*>(), Qt::LeftButton, {},
+                          window()
+                              ->findChild<QMenuBar*>()
+                              ->actionGeometry(window()->findChild<QAction*>("mnuExport"))
+                              .center());
+        QFile log(folder.filePath(target));
+        if (target != "calls.csv") {
+            QCOMPARE(folder.entryList(QDir::Files), before);
+            QCOMPARE(m_boxes->shown.size(), int(!target.isEmpty()));
+            if (!target.isEmpty())
+                QVERIFY(m_boxes->shown[0].prompt.startsWith("通话记录没有导出："));
+            return;
+        }
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray bytes = log.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const auto stamp = [](const char* file) {
+            return QFileInfo(RecordingsFolder::file(file))
+                .lastModified()
+                .toString("yyyy-MM-dd,HH:mm:ss");
+        };
+        QCOMPARE(QString::fromUtf8(bytes.mid(3)).split("\r\n"),
+                 QStringList({"日期,时间,方向,号码,姓名,时长（秒）,文件名",
+                              stamp("a.wav") + ",,,,1.5,a.wav",
+                              "2024-05-20,14:30:15,呼入,13800138000,王小明,1.5,in.wav",
+                              stamp("long.wav") + ",,,,70,long.wav",
+                              "2024-05-21,09:00:00,呼出,'+8613800138000,<i>WANG</i>,2,out.wav",
+                              stamp("raw.wav") + ",录音,'=1+2,\"A\"\"B\"\",C" + QString(26, u'x') +
+                                  "\",0.5,raw.wav",
+                              ""}));
     }
 
     void playback_data() {
