@@ -1,6 +1,7 @@
 #include "CommonDialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace tova {
 
@@ -9,7 +10,8 @@ QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter)
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(filter);
-    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    // The filter's own extension: "*.wav" gives ".wav", "*.csv" ".csv".
+    dialog.setDefaultSuffix(QFileInfo(filter).suffix());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

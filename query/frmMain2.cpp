@@ -11,6 +11,7 @@
 #include "RecordingSearch.h"
 #include "Slider.h"
 #include "Twips.h"
+#include "WaveDevice.h"
 
 #include <QAction>
 #include <QDir>
@@ -139,9 +140,14 @@ frmMain2::~frmMain2() {
 }
 
 void frmMain2::Form_Load() {
+    mci2->setCallInfo({{}, {}, kLocalRecording, {}});
     mci2->setCommand(QStringLiteral("Open"));
     mci2->setRecordMode(kRecordOverwrite);
     changed = kFalse;
+    listRecordings();
+}
+
+void frmMain2::listRecordings() {
     const bool listed = File1->setPath(recordingsFolder());
     if (!listed)
         lblFolderMissing->setText(QStringLiteral("找不到录音文件夹：") +
@@ -160,6 +166,8 @@ void frmMain2::mnuFileOpen_Click() {
     setMousePointer(vbHourglass);
     mci2->setCommand(QStringLiteral("open"));
     changed = kFalse;
+    // A file that has gone since the list was read: the list is read again.
+    if (mci2->Error() == mciErrNotAFile) listRecordings();
     setMousePointer(vbDefault);
 }
 

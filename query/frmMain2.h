@@ -48,6 +48,7 @@ private:
     void mci2_RecordClick(short& Cancel);
     void mci2_StopClick(short& Cancel);
 
+    void listRecordings();
     bool mayDropContent();
     bool saveContent();
 

@@ -69,10 +69,21 @@ private slots:
     }
 
     // With no file selected the device is given the folder, which it fails to open, silently.
-    void openWithoutSelection() {
+    // A file gone since the list was read fails the same way, nothing can record into its
+    // name, and the list is read again.
+    void openWhatIsNoFile() {
         chooseOpen();
         QCOMPARE(mci2()->FileName(), RecordingsFolder::path() + u'/');
         QVERIFY(mci2()->Error() != 0 && m_boxes->shown.isEmpty());
+        unloadAllWindows();
+        QVERIFY(writeRecording("gone.wav", 500));
+        DefaultForm<frmMain2>::Show();
+        selectFile("gone.wav");
+        QVERIFY(QFile::remove(RecordingsFolder::file("gone.wav")));
+        chooseOpen();
+        QCOMPARE(mci2()->Mode(), int(mciModeNotOpen));
+        QVERIFY(!mci2()->isButtonEnabled(MciButton::Record));
+        QVERIFY(!shownFiles().contains("gone.wav"));
     }
 
     // Selecting a file shows its call as plain text, cleaned as caller ID is; a file without
