@@ -127,6 +127,41 @@ private slots:
         if (setup == NoFolder) QCOMPARE(mode(RecordingsFolder::path()), 0700);
     }
 
+    // The name is the date, then the time without its ASCII colons, read at the hang-up, the
+    // date first. Readings: the start of the recording, the date, the time.
+    void namesTheCall_data() {
+        QTest::addColumn<QString>("dateFormat");
+        QTest::addColumn<QString>("timeFormat");
+        QTest::addColumn<QList<QDateTime>>("readings");
+        QTest::addColumn<QString>("name");
+        const QDateTime at(QDate(2008, 1, 5), QTime(9, 3, 7)), pm(QDate(2007, 3, 15), QTime(14, 5, 9));
+        QTest::newRow("no leading zeros") << "yyyy-M-d" << "H:mm:ss" << QList{at, at, at}
+                                          << "2008-1-590307.wav";
+        QTest::newRow("designator") << "yyyy-M-d" << "h:mm:ss AP" << QList{pm, pm, pm}
+                                    << "2007-3-1520509 PM.wav";
+        QTest::newRow("other separators stay") << "d.M.yyyy" << "H.mm：ss" << QList{pm, pm, pm}
+                                               << "15.3.200714.05：09.wav";
+        QTest::newRow("straddling midnight")
+            << "yyyy-M-d" << "H:mm:ss"
+            << QList{pm, QDateTime(QDate(2007, 3, 15), QTime(23, 59, 59)),
+                     QDateTime(QDate(2007, 3, 16), QTime(0, 0, 1))}
+            << "2007-3-1500001.wav";
+    }
+    void namesTheCall() {
+        QFETCH(QString, dateFormat);
+        QFETCH(QString, timeFormat);
+        QFETCH(QList<QDateTime>, readings);
+        QFETCH(QString, name);
+        m->clock->dateFormat = dateFormat;
+        m->clock->timeOfDayFormat = timeFormat;
+        m->clock->moments = readings;
+        frmMain& w = DefaultForm<frmMain>::Show();
+        QTRY_COMPARE(w.mci->Mode(), int(mciModeRecord));
+        m->audio.capture(1s);
+        QVERIFY(DefaultForm<frmMain>::Unload());
+        QCOMPARE(RecordingsFolder::files(), QStringList{name});
+    }
+
     // Calls left in the working folder: the one a running device holds stays, the rest are
     // stored once under the time of their last write; one without audio goes.
     void recoversWhatNobodyHolds() {
