@@ -154,6 +154,7 @@ void frmMain2::listRecordings() {
                                   QDir::toNativeSeparators(recordingsFolder()));
     lblFolderMissing->setVisible(!listed);
     m_index->refresh();
+    txtSearch_Change();
 }
 
 void frmMain2::mnuFileOpen_Click() {
