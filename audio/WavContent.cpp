@@ -237,7 +237,6 @@ bool WavContent::openWorkingFile() {
         sf_command(m_sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
         sf_command(m_sound, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
     }
-    sf_command(m_sound, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     return true;
 }
 
@@ -306,6 +305,9 @@ bool WavContent::write(qint64 frame, const qint16* pcm, qint64 count) {
 
 void WavContent::sync() {
     if (!m_unsynced || m_fd < 0) return;
+    // The header catches up here rather than at every write, which would rewrite it each time;
+    // what a crash leaves between two syncs is mended at the next start.
+    sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     ::fdatasync(m_fd);
     m_unsynced = false;
 }
