@@ -101,8 +101,7 @@ public:
 
     // Waits until done() holds or limit has passed. The loop thread wakes this at every change
     // of state.
-    void waitFor(const std::function<bool()>& done,
-                 std::chrono::milliseconds limit = kStartLimit) {
+    void waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = kStartLimit) {
         struct Alarm {
             pa_threaded_mainloop* loop;
             bool rang = false;

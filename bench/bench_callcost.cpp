@@ -4,13 +4,18 @@
 // this process, on a real X display (the main window asks it for the pointer ten times a
 // second); COM3 is a pseudo-terminal (socat) with a modem that answers "OK". Run it as
 //   tests/support/with-pulse.sh tests/support/with-xvfb.sh build/bench/bench_callcost [SECONDS]
-// SECONDS (default 20) is the length of each measured stretch; there are kRounds rounds.
+// SECONDS (default 20) is the length of each measured stretch; there are kRounds rounds. The
+// clock counts in 10 ms ticks, so pacat's small share is coarse unless the stretches are long.
+// The call's figure includes the main window, which stays open; the share the call adds to it
+// is printed as well, and the share of a bare device recording the same source without the
+// recorder window.
 #include "PtyPair.h"
 #include "RecordingsFolder.h"
 
 #include "Form1.h"
 #include "MMControl.h"
 #include "MciMode.h"
+#include "WaveDevice.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -85,6 +90,17 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// The share a bare device recording adds, without the recorder window.
+double deviceRecording(std::chrono::seconds stretch) {
+    tova::WaveDevice device;
+    device.open({});
+    device.record();
+    runFor(kSettle);
+    const double percent = percentOver(stretch, {ownCpuSeconds})[0];
+    device.close();
+    return percent;
+}
+
 bool recording() {
     const tova::frmMain* recorder = tova::DefaultForm<tova::frmMain>::loaded();
     return recorder && recorder->mci->Mode() == tova::mciModeRecord;
@@ -107,9 +123,10 @@ int main(int argc, char** argv) {
     tova::Form1& form = tova::DefaultForm<tova::Form1>::Show();
     runFor(kSettle);
 
-    std::vector<double> idle, call, pacat;
+    std::vector<double> idle, call, pacat, added, device;
     for (int round = 0; round < kRounds; ++round) {
         idle.push_back(percentOver(stretch, {ownCpuSeconds})[0]);
+        device.push_back(deviceRecording(stretch) - idle.back());
 
         form.Command3->click();
         if (!QTest::qWaitFor(recording, kStartLimitMs)) {
@@ -119,9 +136,8 @@ int main(int argc, char** argv) {
         runFor(kSettle);
         QProcess reference;
         reference.setStandardOutputFile(scratch.filePath("pacat.raw"));
-        reference.start(QStringLiteral("pacat"),
-                        {"--record", "--device=linein", "--format=s16le", "--rate=8000",
-                         "--channels=1"});
+        reference.start(QStringLiteral("pacat"), {"--record", "--device=linein", "--format=s16le",
+                                                  "--rate=8000", "--channels=1"});
         if (!reference.waitForStarted()) {
             std::fprintf(stderr, "pacat did not start\n");
             return 1;
@@ -131,6 +147,7 @@ int main(int argc, char** argv) {
             percentOver(stretch, {ownCpuSeconds, [pid] { return cpuSecondsOf(pid); }});
         call.push_back(both[0]);
         pacat.push_back(both[1]);
+        added.push_back(call.back() - idle.back());
         reference.terminate();
         reference.waitForFinished();
 
@@ -142,13 +159,17 @@ int main(int argc, char** argv) {
         }
         for (const QString& name : tova::test::RecordingsFolder::files())
             QFile::remove(tova::test::RecordingsFolder::file(name));
-        std::printf("round %d: idle %.2f %%, call %.2f %%, pacat %.2f %%\n", round + 1,
-                    idle.back(), call.back(), pacat.back());
+        std::printf("round %d: idle %.2f %%, call %.2f %%, pacat %.2f %%, device adds %.2f %%\n",
+                    round + 1, idle.back(), call.back(), pacat.back(), device.back());
         std::fflush(stdout);
     }
     tova::DefaultForm<tova::Form1>::Unload();
     std::printf("idle main window %.2f %% of a core; recording call %.2f %%; "
-                "pacat --record %.2f %%; ratio %.2f\n",
-                median(idle), median(call), median(pacat), median(call) / median(pacat));
+                "pacat --record %.2f %%; ratio %.2f\n"
+                "the call adds %.2f %% to the idle main window (ratio %.2f), "
+                "of which the device's recording without its window %.2f %% (ratio %.2f)\n",
+                median(idle), median(call), median(pacat), median(call) / median(pacat),
+                median(added), median(added) / median(pacat), median(device),
+                median(device) / median(pacat));
     return 0;
 }
