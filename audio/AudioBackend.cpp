@@ -244,20 +244,24 @@ public:
     }
 
     // What the loop thread has taken in while this thread was busy is handed over here, with
-    // what the server's source holds of its next piece: asked for small pieces, it sends that
-    // at once. Then the pieces are as large as before.
+    // what the server's source holds of its next piece: asked for small pieces, a device
+    // source sends that at once; a source that keeps its pace makes this wait one piece at most.
+    // Then the pieces are as large as before.
     void drain() override {
         {
             Locked lock(m_stream.loop());
-            if (pa_stream* stream = m_stream.get()) {
+            pa_stream* stream = m_stream.get();
+            if (stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
                 m_drainAsked = false;
-                setPiece(stream, kDrainPiece, [](pa_stream*, int, void* self) {
-                    static_cast<PulseInput*>(self)->m_drainAsked = true;
-                    static_cast<PulseInput*>(self)->m_stream.wake();
+                const bool asked = setPiece(stream, kDrainPiece, [](pa_stream*, int, void* data) {
+                    auto* self = static_cast<PulseInput*>(data);
+                    self->m_drainAsked = true;
+                    self->m_stream.wake();
                 });
-                m_stream.waitFor([this] { return m_drainAsked; }, kCapturePiece);
+                m_stream.waitFor([this, asked] { return !asked || m_drainAsked; }, kCapturePiece);
                 const qsizetype before = m_pending.size();
-                m_stream.waitFor([&] { return m_pending.size() != before; }, kCapturePiece);
+                if (m_drainAsked)
+                    m_stream.waitFor([&] { return m_pending.size() != before; }, kCapturePiece);
                 setPiece(stream, kCapturePiece, nullptr);
             }
         }
@@ -271,11 +275,14 @@ public:
     }
 
 private:
-    void setPiece(pa_stream* stream, std::chrono::milliseconds piece, pa_stream_success_cb_t done) {
+    // With the loop locked, on a ready stream: asks the server for pieces this long; false when
+    // the request could not be sent.
+    bool setPiece(pa_stream* stream, std::chrono::milliseconds piece, pa_stream_success_cb_t done) {
         pa_buffer_attr attr = *pa_stream_get_buffer_attr(stream);
         attr.fragsize = bytesFor(m_format, piece);
-        if (pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, done, this))
-            pa_operation_unref(operation);
+        pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, done, this);
+        if (operation) pa_operation_unref(operation);
+        return operation != nullptr;
     }
 
     // With the loop locked: moves what the server has sent into m_pending.
