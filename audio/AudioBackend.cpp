@@ -21,7 +21,11 @@ constexpr std::chrono::milliseconds kStartLimit{3000};
 constexpr std::chrono::milliseconds kStallLimit{5000};
 constexpr std::chrono::milliseconds kStallCheck{1000};
 // The server sends captured audio in pieces this long.
-constexpr std::chrono::milliseconds kCapturePiece{50};
+constexpr std::chrono::milliseconds kCapturePiece{250};
+// The loop thread gathers this much before it wakes the owner's thread: each hand-over costs a
+// wake-up and a write to the working file. Stopping hands over at once whatever there is.
+constexpr std::chrono::milliseconds kHandOver{250};
+constexpr std::chrono::milliseconds kDrainPiece{10};
 constexpr std::chrono::milliseconds kPlayBuffer{250};
 constexpr uint32_t kServerChooses = uint32_t(-1);
 
@@ -95,16 +99,16 @@ public:
         return nullptr;
     }
 
-    // Waits until done() holds or kStartLimit has passed. The loop thread wakes this at every
-    // change of state.
-    void waitFor(const std::function<bool()>& done) {
+    // Waits until done() holds or limit has passed. The loop thread wakes this at every change
+    // of state.
+    void waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = kStartLimit) {
         struct Alarm {
             pa_threaded_mainloop* loop;
             bool rang = false;
         } alarm{m_loop};
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
         timeval at;
-        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(kStartLimit.count()) * PA_USEC_PER_MSEC);
+        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(limit.count()) * PA_USEC_PER_MSEC);
         pa_time_event* timer = api->time_new(
             api, &at,
             [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
@@ -144,6 +148,10 @@ public:
 
     pa_threaded_mainloop* loop() const { return m_connection->loop(); }
     pa_stream* get() const { return m_stream; }
+    void wake() { m_connection->wake(); }
+    void waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        m_connection->waitFor(done, limit);
+    }
     template <class Call> void post(Call call) {
         QMetaObject::invokeMethod(&m_receiver, std::move(call), Qt::QueuedConnection);
     }
@@ -217,6 +225,8 @@ public:
     bool start(const PcmFormat& format, QString& failure) {
         const pa_buffer_attr attr{kServerChooses, kServerChooses, kServerChooses, kServerChooses,
                                   bytesFor(format, kCapturePiece)};
+        m_format = format;
+        m_handOverBytes = bytesFor(format, kHandOver);
         m_lastData = Clock::now();
         const auto connect = [&](pa_stream* stream) {
             pa_stream_set_read_callback(stream, readable, this);
@@ -233,8 +243,30 @@ public:
         return true;
     }
 
-    // What the loop thread has taken in while this thread was busy is handed over here.
-    void drain() override { deliver(); }
+    // What the loop thread has taken in while this thread was busy is handed over here, with
+    // what the server's source holds of its next piece: asked for small pieces, a device
+    // source sends that at once; a source that keeps its pace makes this wait one piece at most.
+    // Then the pieces are as large as before.
+    void drain() override {
+        {
+            Locked lock(m_stream.loop());
+            pa_stream* stream = m_stream.get();
+            if (stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
+                m_drainAsked = false;
+                const bool asked = setPiece(stream, kDrainPiece, [](pa_stream*, int, void* data) {
+                    auto* self = static_cast<PulseInput*>(data);
+                    self->m_drainAsked = true;
+                    self->m_stream.wake();
+                });
+                m_stream.waitFor([this, asked] { return !asked || m_drainAsked; }, kCapturePiece);
+                const qsizetype before = m_pending.size();
+                if (m_drainAsked)
+                    m_stream.waitFor([&] { return m_pending.size() != before; }, kCapturePiece);
+                setPiece(stream, kCapturePiece, nullptr);
+            }
+        }
+        deliver();
+    }
 
     void stop() override {
         m_client = nullptr;
@@ -243,6 +275,16 @@ public:
     }
 
 private:
+    // With the loop locked, on a ready stream: asks the server for pieces this long; false when
+    // the request could not be sent.
+    bool setPiece(pa_stream* stream, std::chrono::milliseconds piece, pa_stream_success_cb_t done) {
+        pa_buffer_attr attr = *pa_stream_get_buffer_attr(stream);
+        attr.fragsize = bytesFor(m_format, piece);
+        pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, done, this);
+        if (operation) pa_operation_unref(operation);
+        return operation != nullptr;
+    }
+
     // With the loop locked: moves what the server has sent into m_pending.
     void take(pa_stream* stream) {
         const void* data = nullptr;
@@ -261,7 +303,9 @@ private:
     static void readable(pa_stream* stream, size_t, void* data) {
         auto* self = static_cast<PulseInput*>(data);
         self->take(stream);
-        if (!std::exchange(self->m_deliveryPosted, true))
+        self->m_stream.wake();
+        if (self->m_pending.size() >= self->m_handOverBytes &&
+            !std::exchange(self->m_deliveryPosted, true))
             self->m_stream.post([self] { self->deliver(); });
     }
 
@@ -294,7 +338,10 @@ private:
     PulseStream m_stream;
     Client* m_client;
     QTimer m_stallCheck;
+    PcmFormat m_format;
+    qsizetype m_handOverBytes = 0;
     // Shared with the loop thread, under its lock.
+    bool m_drainAsked = false;
     QByteArray m_pending;
     bool m_deliveryPosted = false;
     Clock::time_point m_lastData;

@@ -244,7 +244,6 @@ bool WavContent::openWorkingFile() {
         sf_command(m_sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
         sf_command(m_sound, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
     }
-    sf_command(m_sound, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     return true;
 }
 
@@ -331,6 +330,11 @@ bool WavContent::hideTags(int fd) {
            ::lseek(fd, 0, SEEK_SET) == 0;
 }
 
+void WavContent::updateHeader() {
+    sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    restoreTags();
+}
+
 void WavContent::restoreTags() {
     if (m_fd >= 0 && m_tagsAt >= 0 && !m_tags.isEmpty())
         ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
@@ -351,6 +355,9 @@ bool WavContent::write(qint64 frame, const qint16* pcm, qint64 count) {
 
 void WavContent::sync() {
     if (!m_unsynced || m_fd < 0) return;
+    // The header catches up here rather than at every write, which would rewrite it each time;
+    // what a crash leaves between two syncs is mended at the next start.
+    updateHeader();
     ::fdatasync(m_fd);
     m_unsynced = false;
 }
@@ -359,8 +366,7 @@ ContentFault WavContent::save(const QString& path, bool store) {
     if (path.isEmpty() || !QFileInfo(path).absoluteDir().exists())
         return ContentFault::FolderMissing;
     if (m_fd < 0 && !openWorkingFile()) return ContentFault::SpillFailed;
-    sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    restoreTags();
+    updateHeader();
     if (::fdatasync(m_fd) != 0) return ContentFault::SpillFailed;
     m_unsynced = false;
     if (store && !m_path.isEmpty()) {

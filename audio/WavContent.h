@@ -46,8 +46,9 @@ int moveWithoutReplacing(const QString& from, const QString& to);
 // disk, in whole frames; returns how many frames it holds, or -1 when it is no WAV file.
 qint64 repairWorkingFile(int fd);
 
-// The audio of an open device, kept in a working file whose header stays valid as it grows:
-// memory does not grow with the length, and a crash leaves a readable WAV behind.
+// The audio of an open device, kept in a working file whose header is brought up to date at
+// every sync: memory does not grow with the length, and a crash leaves a WAV behind that
+// repairWorkingFile() makes whole.
 class WavContent {
 public:
     static constexpr int kNewRate = 8000;
@@ -74,7 +75,7 @@ public:
     bool prepareWrite();
     // Overwrites from frame on, growing the content past its end as needed.
     bool write(qint64 frame, const qint16* pcm, qint64 count);
-    // Puts what was written since the last call on the disk.
+    // Puts what was written since the last call on the disk, with a header that tells it.
     void sync();
     // Writes the content as a WAV file at path, all or nothing. A store takes a path nothing
     // has yet (NameTaken otherwise): on the working file's filesystem the working file itself
@@ -89,6 +90,7 @@ private:
     bool writeTaggedHeader(int fd, SF_INFO& info);
     bool hideTags(int fd);
     void restoreTags();
+    void updateHeader();
     void release();
     ContentFault saveCopy(const QString& path, bool store);
 
