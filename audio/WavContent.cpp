@@ -366,8 +366,10 @@ ContentFault WavContent::save(const QString& path, bool store) {
     if (path.isEmpty() || !QFileInfo(path).absoluteDir().exists())
         return ContentFault::FolderMissing;
     if (m_fd < 0 && !openWorkingFile()) return ContentFault::SpillFailed;
+    // libsndfile leaves the header alone once a write has failed (a full disk): the header is
+    // then made to tell the audio on the disk here, as recovery would.
     updateHeader();
-    if (::fdatasync(m_fd) != 0) return ContentFault::SpillFailed;
+    if (repairWorkingFile(m_fd) < 0) return ContentFault::SpillFailed;
     m_unsynced = false;
     if (store && !m_path.isEmpty()) {
         const int moved = moveWithoutReplacing(m_path, path);
