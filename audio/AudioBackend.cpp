@@ -1,5 +1,7 @@
 #include "AudioBackend.h"
 
+#include "Settings.h"
+
 #include <QObject>
 #include <QTimer>
 
@@ -228,12 +230,15 @@ public:
         m_format = format;
         m_handOverBytes = bytesFor(format, kHandOver);
         m_lastData = Clock::now();
+        // The user's choice, or the server's default input; one that does not exist fails
+        // the start as a missing input does.
+        const QByteArray source = Settings::current().audioSource.toUtf8();
         const auto connect = [&](pa_stream* stream) {
             pa_stream_set_read_callback(stream, readable, this);
             // Kept on its device: when that goes, the capture ends rather than going on from
             // whatever microphone the server would move it to.
             return pa_stream_connect_record(
-                stream, nullptr, &attr,
+                stream, source.isEmpty() ? nullptr : source.constData(), &attr,
                 pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE));
         };
         if (!m_stream.open(

@@ -55,7 +55,8 @@ public:
     virtual qint64 playedFrames() const = 0;
 };
 
-// Starts streams on the system's default input and output. A stream that cannot start
+// Starts streams on the sound input the settings name (the system's default otherwise) and on
+// the default output. A stream that cannot start
 // gives nullptr and the reason.
 class AudioBackend {
 public:

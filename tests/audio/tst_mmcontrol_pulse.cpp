@@ -1,11 +1,13 @@
 #include "Fakes.h"
 #include "RecordingsFolder.h"
+#include "Settings.h"
 #include "ToneIntoLine.h"
 
 #include "MMControl.h"
 #include "frmMain.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QLabel>
@@ -111,6 +113,9 @@ private slots:
         QTest::newRow("disk full mid-call") << "fill" << full;
         QTest::newRow("disk full at answer") << "full at answer" << full;
         QTest::newRow("disk full for the last piece") << "full at hang-up" << recording;
+        QTest::newRow("source chosen") << "source line.monitor" << recording;
+        QTest::newRow("source missing") << "source nothing at answer"
+                                        << "录音失败：没有可用的声音设备";
     }
     void calls() {
         QFETCH(QString, event);
@@ -123,6 +128,13 @@ private slots:
         if (midCall) QVERIFY((line.emplace(kTone), line->playing()));
         std::optional<DiskFull> diskFull;
         if (event == "full at answer") diskFull.emplace();
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        if (event.startsWith("source")) {
+            QSettings(Settings::path(), QSettings::IniFormat)
+                .setValue("audio/source", event.section(u' ', 1, 1));
+        }
+        Settings::reload();
 
         frmMain& w = DefaultForm<frmMain>::Show();
         if (midCall) QTRY_VERIFY_WITH_TIMEOUT(w.mci->Length() >= 1000, 10000);
