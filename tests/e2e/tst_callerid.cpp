@@ -48,6 +48,7 @@ private slots:
         QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write("[modem]\ncallerId=true\n"));
         settings.close();
         Settings::reload();
+        QVERIFY2(QFileInfo::exists(kPeer), qPrintable("no IAX2 peer at " + kPeer));
         std::unique_ptr<QProcess> start(peer("start-peer.sh", m_peer.path()));
         QVERIFY(start->waitForFinished(20000) && start->exitCode() == 0);
         const QString tty = QString::fromLocal8Bit(start->readAllStandardOutput()).trimmed();
