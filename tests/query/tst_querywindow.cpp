@@ -231,6 +231,29 @@ private slots:
         QCOMPARE(slider()->Max(), 10);
     }
 
+    // The device's own rules, in orders the window never uses: a script of commands ("+": a
+    // second of audio moves), then the mode, position, length and error it leaves.
+    void commands_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QList<int>>("left");
+        QTest::newRow("step, back, to the end") << "Step Step Back Next" << QList{525, 70000, 70000, 0};
+        QTest::newRow("back from the start, any case") << "bACK" << QList{525, 0, 70000, 0};
+        QTest::newRow("pause keeps the place") << "Play + Pause Play +" << QList{526, 2000, 70000, 0};
+        QTest::newRow("record over the middle") << "Step Record + Stop" << QList{525, 2000, 70000, 0};
+        QTest::newRow("record past the end") << "Next Record + Pause" << QList{529, 71000, 71000, 0};
+        QTest::newRow("start, unknown command") << "Next Prev Rewind" << QList{525, 0, 70000, 1};
+        QTest::newRow("closed") << "close Play" << QList{524, 0, 0, 3};
+    }
+    void commands() {
+        QFETCH(QString, script);
+        QFETCH(QList<int>, left);
+        open("long.wav");
+        for (const QString& word : script.split(u' '))
+            word == "+" ? m_audio.play(1s), m_audio.capture(1s) : mci2()->setCommand(word);
+        QCOMPARE(QList({mci2()->Mode(), mci2()->Position(), mci2()->Length(), mci2()->Error()}),
+                 left);
+    }
+
     // While recording the range grows by 10 s when the position is exactly at its end, not when
     // past it; stop sets it to the position reached, unless that is 0.
     void recordingRange() {
