@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSettings>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,23 +18,7 @@
 using namespace tova;
 using namespace tova::test;
 
-namespace {
-
-const QString kPeer = QStringLiteral(TOVA_PEER);
-
-// Runs one of the peer's scripts with the test's own folder and ports.
-QProcess* peer(const QString& script, const QString& folder, const QStringList& arguments = {}) {
-    auto* process = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PEER_DIR", folder);
-    env.insert("IAX_PORT", "4770");
-    env.insert("EXCH_PORT", "4769");
-    process->setProcessEnvironment(env);
-    process->start(kPeer + u'/' + script, arguments);
-    return process;
-}
-
-} // namespace
+static const QString kPeer = QStringLiteral(TOVA_PEER);
 
 // Caller ID from a real AT command interpreter: iaxmodem on a pseudo-terminal, rung by a small
 // IAX2 peer, with a recording sound server behind the recorder.
@@ -43,21 +28,22 @@ private slots:
     void initTestCase() {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
         qputenv("TOVA_PORT_DIR", QFile::encodeName(m_config.path()));
-        QDir().mkpath(m_config.filePath("tova"));
-        QFile settings(m_config.filePath("tova/tova.conf"));
-        QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write("[modem]\ncallerId=true\n"));
-        settings.close();
+        // The peer's folder and ports, the test's own.
+        qputenv("PEER_DIR", QFile::encodeName(m_peer.path()));
+        qputenv("IAX_PORT", "4770");
+        qputenv("EXCH_PORT", "4769");
+        QSettings(Settings::path(), QSettings::IniFormat).setValue("modem/callerId", true);
         Settings::reload();
         QVERIFY2(QFileInfo::exists(kPeer), qPrintable("no IAX2 peer at " + kPeer));
-        std::unique_ptr<QProcess> start(peer("start-peer.sh", m_peer.path()));
-        QVERIFY(start->waitForFinished(20000) && start->exitCode() == 0);
-        const QString tty = QString::fromLocal8Bit(start->readAllStandardOutput()).trimmed();
+        QProcess start;
+        start.start(kPeer + "/start-peer.sh");
+        QVERIFY(start.waitForFinished(20000) && start.exitCode() == 0);
+        const QString tty = QString::fromLocal8Bit(start.readAllStandardOutput()).trimmed();
         QVERIFY(QFile::link(QFileInfo(tty).symLinkTarget(), m_config.filePath("com3")));
     }
     void cleanupTestCase() {
         unloadAllWindows();
-        std::unique_ptr<QProcess> stop(peer("stop-peer.sh", m_peer.path()));
-        stop->waitForFinished();
+        QProcess::execute(kPeer + "/stop-peer.sh", {});
     }
 
     void callsKnowWhoWasOnTheLine() {
@@ -66,9 +52,9 @@ private slots:
         Form1& form = DefaultForm<Form1>::Show();
         // The modem's reply to caller ID on is a reception, which the ring prompt shows.
         QTRY_COMPARE(form.Label1->text(), QStringLiteral("有电话请接电话"));
-        std::unique_ptr<QProcess> ring(peer("ring.sh", m_peer.path(),
-                                            {"--cid-num", "13800138000", "--cid-name",
-                                             "ZHANG SAN", "--ring-timeout", "30", "--hold", "20"}));
+        QProcess ring;
+        ring.start(kPeer + "/ring.sh", {"--cid-num", "13800138000", "--cid-name", "ZHANG SAN",
+                                        "--ring-timeout", "30", "--hold", "20"});
         QTRY_COMPARE_WITH_TIMEOUT(form.lblCaller->text(),
                                   QStringLiteral("来电：13800138000 ZHANG SAN"), 10000);
         QCOMPARE(form.Label4->text(), QString());
