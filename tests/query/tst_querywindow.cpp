@@ -84,6 +84,8 @@ private slots:
         QCOMPARE(mci2()->Mode(), int(mciModeNotOpen));
         QVERIFY(!mci2()->isButtonEnabled(MciButton::Record));
         QVERIFY(!shownFiles().contains("gone.wav"));
+        open("a.wav");
+        QCOMPARE(mci2()->Length(), 1500);
     }
 
     // Selecting a file shows its call as plain text, cleaned as caller ID is; a file without
