@@ -14,6 +14,8 @@ const QRegularExpression kField(QStringLiteral("^\\s*(?!AT)([A-Z]{2,8})\\s*=\\s*
 const QRegularExpression kFieldStart(QStringLiteral(
     "^\\s*(D(A(T(E)?)?)?|T(I(M(E)?)?)?|N(M(B(R)?)?|A(M(E)?)?)?|M(E(S(G)?)?)?|(?!AT)[A-Z]{2,8}\\s*=.*)$"));
 
+const QRegularExpression kLineEnd(QStringLiteral("[\r\n]"));
+
 // "P": the caller withheld it; "O": the network does not know it.
 QString fieldText(const QString& value, const QString& withheld, const QString& unknown) {
     if (value == u"P") return withheld;
@@ -27,10 +29,8 @@ QString CallerIdReader::take(const QString& received) {
     const QString text = std::exchange(m_held, QString()) + received;
     QString rest;
     qsizetype start = 0;
-    for (qsizetype end; (end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")), start)) >= 0;
-         start = end + 1) {
+    for (qsizetype end; (end = text.indexOf(kLineEnd, start)) >= 0; start = end + 1)
         if (!takeLine(text.sliced(start, end - start))) rest += text.sliced(start, end - start + 1);
-    }
     const QString tail = text.sliced(start);
     if (kFieldStart.match(tail).hasMatch())
         m_held = tail;
