@@ -130,10 +130,9 @@ private slots:
         if (event == "full at answer") diskFull.emplace();
         QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-        if (event.startsWith("source")) {
+        if (event.startsWith("source"))
             QSettings(Settings::path(), QSettings::IniFormat)
                 .setValue("audio/source", event.section(u' ', 1, 1));
-        }
         Settings::reload();
 
         frmMain& w = DefaultForm<frmMain>::Show();
