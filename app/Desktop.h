@@ -2,7 +2,10 @@
 
 #include "Seam.h"
 
+#include <QElapsedTimer>
 #include <QPoint>
+
+#include <memory>
 
 class QUrl;
 
@@ -19,10 +22,21 @@ public:
     virtual QPoint cursorPos() const = 0;
 };
 
+class PointerMotion;
+
 class QtDesktop : public Desktop {
 public:
+    QtDesktop();
+    ~QtDesktop() override;
     bool openUrl(const QUrl& url) override;
+    // Asks the window system only when the pointer has moved, or once a second for a pointer
+    // that another program put somewhere else, which is no motion.
     QPoint cursorPos() const override;
+
+private:
+    const std::unique_ptr<PointerMotion> m_motion;
+    mutable QPoint m_pos;
+    mutable QElapsedTimer m_asked;
 };
 
 using DesktopSeam = Seam<Desktop, QtDesktop>;

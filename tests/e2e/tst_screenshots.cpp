@@ -7,11 +7,30 @@
 #include "Windows.h"
 #include "frmMain.h"
 
+#include <QCursor>
 #include <QPushButton>
 #include <QSignalSpy>
 
+#include <xcb/xtest.h>
+
 using namespace tova;
 using namespace tova::test;
+
+namespace {
+
+// Moves the pointer as a mouse does; a warp, as QCursor::setPos() makes, is no motion.
+bool movePointer(QPoint to) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_generic_error_t* error = xcb_request_check(
+        connection, xcb_test_fake_input_checked(connection, XCB_MOTION_NOTIFY, false,
+                                                XCB_CURRENT_TIME, root, to.x(), to.y(), 0));
+    std::free(error);
+    xcb_disconnect(connection);
+    return !error;
+}
+
+} // namespace
 
 // The three windows on a real X display as a user meets them: where their controls stand (main
 // window: spot checks in pixels at 96 dpi; query window: its whole picture), where Tab takes the
@@ -49,6 +68,18 @@ private slots:
         // The clock in the user's time format, without its zone.
         QTRY_VERIFY(QTime::fromString(form.Label5->text(), QStringLiteral("HH:mm:ss")).isValid());
         QVERIFY(form.grab().save(m_pictures + "main-window.png"));
+
+        // The pointer where the user moves it at once, and where another program puts it
+        // within the second; outside the window, which the pictures show without hover.
+        const auto shown = [&form] {
+            return QPoint(form.Text7->text().toInt(), form.Text8->text().toInt());
+        };
+        for (const QPoint to : {QPoint(900, 700), QPoint(1000, 20), QPoint(700, 600)}) {
+            QVERIFY(movePointer(to));
+            QTRY_COMPARE_WITH_TIMEOUT(shown(), to, 400);
+        }
+        QCursor::setPos(1100, 900);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), QPoint(1100, 900), 1500);
     }
 
     void recorderWindow() {
