@@ -72,11 +72,16 @@ PointerMotion::~PointerMotion() {
 }
 
 bool PointerMotion::movedSinceAsked() {
-    discardReports();
     // A failed connection reads as ready for ever: it is watched no more, and asking wins.
-    const bool failed = xcb_connection_has_error(m_connection) != 0;
-    m_reports.setEnabled(!failed);
-    return std::exchange(m_moved, false) || failed;
+    if (xcb_connection_has_error(m_connection)) {
+        m_reports.setEnabled(false);
+        return true;
+    }
+    if (!m_moved) return false;
+    discardReports();
+    m_reports.setEnabled(true);
+    m_moved = false;
+    return true;
 }
 
 // Whatever the reports say, the pointer is asked for where it is.

@@ -24,9 +24,6 @@ constexpr std::chrono::milliseconds kStallLimit{5000};
 constexpr std::chrono::milliseconds kStallCheck{1000};
 // The server sends captured audio in pieces this long.
 constexpr std::chrono::milliseconds kCapturePiece{250};
-// The loop thread gathers this much before it wakes the owner's thread: each hand-over costs a
-// wake-up and a write to the working file. Stopping hands over at once whatever there is.
-constexpr std::chrono::milliseconds kHandOver{250};
 constexpr std::chrono::milliseconds kDrainPiece{10};
 constexpr std::chrono::milliseconds kPlayBuffer{250};
 constexpr uint32_t kServerChooses = uint32_t(-1);
@@ -228,7 +225,6 @@ public:
         const pa_buffer_attr attr{kServerChooses, kServerChooses, kServerChooses, kServerChooses,
                                   bytesFor(format, kCapturePiece)};
         m_format = format;
-        m_handOverBytes = bytesFor(format, kHandOver);
         m_lastData = Clock::now();
         // The user's choice, or the server's default input; one that does not exist fails
         // the start as a missing input does.
@@ -270,7 +266,17 @@ public:
                 setPiece(stream, kCapturePiece, nullptr);
             }
         }
-        deliver();
+        collect();
+    }
+
+    void collect() override {
+        QByteArray pcm;
+        {
+            Locked lock(m_stream.loop());
+            if (m_stream.get()) take(m_stream.get());
+            pcm.swap(m_pending);
+        }
+        if (m_client && !pcm.isEmpty()) m_client->captured(pcm);
     }
 
     void stop() override {
@@ -309,24 +315,10 @@ private:
         auto* self = static_cast<PulseInput*>(data);
         self->take(stream);
         self->m_stream.wake();
-        if (self->m_pending.size() >= self->m_handOverBytes &&
-            !std::exchange(self->m_deliveryPosted, true))
-            self->m_stream.post([self] { self->deliver(); });
-    }
-
-    void deliver() {
-        QByteArray pcm;
-        {
-            Locked lock(m_stream.loop());
-            m_deliveryPosted = false;
-            if (m_stream.get()) take(m_stream.get());
-            pcm.swap(m_pending);
-        }
-        if (m_client && !pcm.isEmpty()) m_client->captured(pcm);
     }
 
     void lost() {
-        deliver();
+        collect();
         if (m_client)
             std::exchange(m_client, nullptr)->inputFailed(QStringLiteral("the capture was lost"));
     }
@@ -344,11 +336,9 @@ private:
     Client* m_client;
     QTimer m_stallCheck;
     PcmFormat m_format;
-    qsizetype m_handOverBytes = 0;
     // Shared with the loop thread, under its lock.
     bool m_drainAsked = false;
     QByteArray m_pending;
-    bool m_deliveryPosted = false;
     Clock::time_point m_lastData;
 };
 

@@ -33,7 +33,11 @@ public:
     protected:
         ~Client() = default;
     };
-    // Hands the client at once whatever the input holds and has not delivered yet.
+    // The client's thread is never woken for captured audio: it collects it when it suits it.
+    // Hands the client what the input has taken in.
+    virtual void collect() = 0;
+    // Hands the client at once everything captured up to now, with what the sound system itself
+    // still holds.
     virtual void drain() = 0;
 };
 

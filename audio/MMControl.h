@@ -16,7 +16,8 @@ namespace tova {
 
 class WaveDevice;
 
-constexpr std::chrono::milliseconds kStatusInterval{250};
+// A multiple of the windows' 100 ms timers, so that both share one wake-up.
+constexpr std::chrono::milliseconds kStatusInterval{200};
 
 // The buttons of the bar, left to right.
 enum class MciButton { Prev, Next, Play, Pause, Back, Step, Stop, Record, Eject };

@@ -14,8 +14,8 @@ namespace tova {
 
 namespace {
 
-// What reached the disk last. With the quarter second the sound server holds and the quarter
-// second the capture gathers before a hand-over, a power cut loses at most the last second.
+// How often what was captured is written and made durable. With the quarter second the sound
+// server holds, a power cut loses at most the last three quarters of a second.
 constexpr std::chrono::milliseconds kSyncInterval{500};
 
 // What the user reads when a command fails, by code.
@@ -94,7 +94,9 @@ bool inRecordingsFolder(const QString& path) {
 WaveDevice::WaveDevice(QObject* parent)
     : QObject(parent)
     , m_mode(mciModeNotOpen) {
+    // One wake-up a beat for the capture and the disk alike, in step with the windows' timers.
     m_syncTimer.callOnTimeout(this, [this] {
+        if (m_input) m_input->collect();
         if (m_content) m_content->sync();
     });
     m_syncTimer.start(kSyncInterval);

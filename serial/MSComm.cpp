@@ -9,8 +9,9 @@ namespace tova {
 
 namespace {
 
-// Often enough that a ring-indicator pulse of a second or two is not missed.
-constexpr std::chrono::milliseconds kPinInterval{50};
+// Often enough that a ring-indicator pulse of a second or two is not missed, and in step with
+// the windows' 100 ms timers, so that both share one wake-up.
+constexpr std::chrono::milliseconds kPinInterval{100};
 // A command line is short: the driver takes it at once unless the line is stuck.
 constexpr std::chrono::milliseconds kWriteLimit{1000};
 

@@ -28,6 +28,7 @@ struct FakeStream final : AudioInput, AudioOutput {
         return streams;
     }
     void stop() override { in = nullptr, out = nullptr; }
+    void collect() override {}
     void drain() override {}
     qint64 playedFrames() const override { return played; }
 
