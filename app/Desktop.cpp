@@ -24,8 +24,8 @@ bool QtDesktop::openUrl(const QUrl& url) {
 }
 
 QPoint QtDesktop::cursorPos() const {
-    if (!m_motion || m_motion->movedSinceAsked() || !m_asked.isValid() ||
-        m_asked.elapsed() >= kPlacedRefresh.count()) {
+    // The first question always goes to the window system: a new watch reports motion.
+    if (!m_motion || m_motion->movedSinceAsked() || m_asked.elapsed() >= kPlacedRefresh.count()) {
         m_pos = QCursor::pos();
         m_asked.start();
     }
