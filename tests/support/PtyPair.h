@@ -92,7 +92,8 @@ private:
         const qsizetype cut = inPieces ? 5 : result.size();
         m_free = turn + takes.value(line) + (inPieces ? 100 : 0);
         const auto at = [&](qint64 ms, QByteArray bytes) {
-            QTimer::singleShot(int(ms - m_clock.elapsed()), &m_port,
+            // Precise: coarse timers may fire out of order, and a modem's replies never do.
+            QTimer::singleShot(int(ms - m_clock.elapsed()), Qt::PreciseTimer, &m_port,
                                [this, bytes] { send(bytes); });
         };
         at(turn, line);
