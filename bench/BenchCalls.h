@@ -29,6 +29,10 @@ inline QString numberOf(int i) {
 inline QDateTime startOf(int i) {
     return kFirstCall.addSecs(qint64(i) * 60);
 }
+// As the tags hold it.
+inline QByteArray startTag(const QDateTime& start) {
+    return start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
+}
 
 // One tagged call as the recorder writes it, as bytes.
 inline QByteArray templateCall(const QString& path) {
@@ -52,11 +56,15 @@ inline bool isMissed(int i) {
 
 inline void addRecordings(const QString& folder, const QByteArray& call, int from, int calls) {
     const qsizetype at = call.indexOf(kTemplateNumber);
+    const qsizetype startAt = call.indexOf(startTag(kFirstCall));
+    if (at < 0 || startAt < 0) qFatal("the template call has no number or start tag");
     QByteArray bytes = call;
     for (int i = from; i < calls; ++i) {
         if (isMissed(i)) continue;
         const QByteArray number = numberOf(i).toLatin1();
         bytes.replace(at, number.size(), number);
+        const QByteArray start = startTag(startOf(i));
+        bytes.replace(startAt, start.size(), start);
         QFile file(folder + u'/' + startOf(i).toString("yyyy-M-dHHmmss") + QStringLiteral(".wav"));
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(file.fileName()));

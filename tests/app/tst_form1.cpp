@@ -371,6 +371,16 @@ private slots:
         QCOMPARE(form.lblCaller->text(), caller);
         form.Command4->click();
         QCOMPARE(form.lblCaller->text(), QString());
+        if (wait == 0) return;
+        // The stored call joins its ring sequence in the journal.
+        const auto journalled = [&] {
+            const CallLogRow row = Journal(RecordingsFolder::path())
+                                       .callLog({who.first(), {}, {}, {}, 0}, {}, 0, 1)
+                                       .rows.value(0);
+            return QStringList{row.direction, QString::number(row.rings), row.callerName,
+                               row.hasRecording() ? "recorded" : "no recording"};
+        };
+        QTRY_COMPARE(journalled(), (QStringList{kIncoming, "1", who.mid(1).join(u' '), "recorded"}));
     }
 
     // Noise that never ends a line is passed on, not held and copied at every read.
