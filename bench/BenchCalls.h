@@ -72,16 +72,26 @@ inline void addRecordings(const QString& folder, const QByteArray& call, int fro
 }
 
 // A journal as it is before its index has read the folder: the missed calls of the first
-// `calls`, each with a note. Kept at saved, put in place again by useJournal.
-inline void makeJournal(const QString& folder, int calls, const QString& saved) {
-    QDir(QFileInfo(Journal::path(folder)).path()).removeRecursively();
+// `calls`, each with a note. Made in a folder of its own, where nothing else has it open, so
+// that closing it leaves it whole in its file; kept at saved, put in place by useJournal.
+inline void makeJournal(int calls, const QString& saved) {
+    const QString folder = QFileInfo(saved).path() + QStringLiteral("/empty");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
     {
         Journal journal(folder);
         QList<CallAttempt> missed;
         for (int i = 0; i < calls; ++i)
             if (isMissed(i))
-                missed.append({QStringLiteral("bench-%1").arg(i), kMissed, numberOf(i), {},
-                               startOf(i), startOf(i), {}, startOf(i).addSecs(8), 3});
+                missed.append({QStringLiteral("bench-%1").arg(i),
+                               kMissed,
+                               numberOf(i),
+                               {},
+                               startOf(i),
+                               startOf(i),
+                               {},
+                               startOf(i).addSecs(8),
+                               3});
         journal.saveAttempts(missed);
         QHash<qint64, QString> notes;
         for (const CallLogRow& row : journal.callLog({}, {}, 0, -1).rows)

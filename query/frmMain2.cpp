@@ -256,8 +256,9 @@ void frmMain2::txtNote_LostFocus() {
 
 void frmMain2::journal_Learning(qint64 done, qint64 total) {
     lblLearning->setVisible(done < total);
-    lblLearning->setText(
-        QStringLiteral("正在读取录音的信息：%1 / %2，查找先在已读的录音中进行").arg(done).arg(total));
+    lblLearning->setText(QStringLiteral("正在读取录音的信息：%1 / %2，查找先在已读的录音中进行")
+                             .arg(done)
+                             .arg(total));
 }
 
 void frmMain2::Command1_Click() {
