@@ -4,7 +4,6 @@
 #include "CallDetails.h"
 #include "CallLogExport.h"
 #include "FileListBox.h"
-#include "FileNames.h"
 #include "JournalService.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
@@ -228,21 +227,13 @@ void frmMain2::File1_Click() {
 void frmMain2::txtSearch_Change() {
     const QString text = txtSearch->text();
     const int asked = ++m_searchAsked;
-    if (text.isEmpty()) return File1->showOnly({});
-    const auto show = [this, text] {
-        File1->showOnly([this, &text](const QString& name) {
-            return displayFileName(name).contains(text, Qt::CaseInsensitive) ||
-                   m_found.contains(name);
-        });
-    };
-    m_found.clear();
-    show();
+    if (text.isEmpty()) return File1->showMatching({});
+    File1->showMatching(text);
     JournalService::instance().ask<QStringList>(
         this, [text](Journal& journal) { return journal.recordingsMatching(text); },
-        [this, asked, show](const QStringList& names) {
+        [this, asked, text](const QStringList& names) {
             if (asked != m_searchAsked) return;
-            m_found = QSet<QString>(names.cbegin(), names.cend());
-            show();
+            File1->showMatching(text, QSet<QString>(names.cbegin(), names.cend()));
         });
 }
 
