@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -102,10 +103,17 @@ inline void makeJournal(int calls, const QString& saved) {
     if (!QFile::copy(Journal::path(folder), saved)) qFatal("cannot keep the journal");
 }
 
+// The program's own journal may open a new one meanwhile: the saved one replaces it whole.
 inline void useJournal(const QString& folder, const QString& saved) {
-    QDir(QFileInfo(Journal::path(folder)).path()).removeRecursively();
-    QDir().mkpath(QFileInfo(Journal::path(folder)).path());
-    if (!QFile::copy(saved, Journal::path(folder))) qFatal("cannot put the journal back");
+    const QString path = Journal::path(folder);
+    QDir(QFileInfo(path).path()).removeRecursively();
+    QDir().mkpath(QFileInfo(path).path());
+    QFile::remove(path + QStringLiteral(".new"));
+    if (!QFile::copy(saved, path + QStringLiteral(".new")) ||
+        std::rename(QFile::encodeName(path + QStringLiteral(".new")), QFile::encodeName(path)) != 0)
+        qFatal("cannot put the journal back");
+    for (const QString& part : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(path + part);
 }
 
 inline double msOf(const std::function<void()>& step) {
