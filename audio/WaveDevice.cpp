@@ -323,6 +323,12 @@ void WaveDevice::inputFailed(const QString&) {
     setMode(mciModeStop);
 }
 
+void WaveDevice::inputNotStarted(const QString&) {
+    retire(std::move(m_input));
+    fail(mciErrNoInput);
+    setMode(mciModeStop);
+}
+
 qint64 WaveDevice::supply(char* data, qint64 maxBytes) {
     const int frameBytes = 2 * m_content->channels();
     const qint64 got =
@@ -345,6 +351,12 @@ void WaveDevice::outputFailed(const QString&) {
     m_frame = currentFrame();
     retire(std::move(m_output));
     fail(mciErrOutputLost);
+    setMode(mciModeStop);
+}
+
+void WaveDevice::outputNotStarted(const QString&) {
+    retire(std::move(m_output));
+    fail(mciErrNoOutput);
     setMode(mciModeStop);
 }
 

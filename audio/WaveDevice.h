@@ -85,10 +85,12 @@ signals:
 private:
     void captured(QByteArrayView pcm) override;
     void inputFailed(const QString& reason) override;
+    void inputNotStarted(const QString& reason) override;
     qint64 supply(char* data, qint64 maxBytes) override;
     bool suppliedAll() const override;
     void outputFinished() override;
     void outputFailed(const QString& reason) override;
+    void outputNotStarted(const QString& reason) override;
 
     bool requireOpen();
     void setMode(int mode);
