@@ -59,7 +59,7 @@ QString message(MciError code) {
     case mciErrNameTaken:
         return QStringLiteral("无法保存“%1”：已经有这个名字的文件。");
     case mciErrDiskStalled:
-        return QStringLiteral("磁盘没有响应，录音可能没有写入磁盘。");
+        return QStringLiteral("磁盘没有响应，录音可能未写入磁盘。");
     case mciErrDamaged:
         return QStringLiteral("“%1”是损坏或不完整的 WAV 文件，无法打开。");
     }

@@ -56,7 +56,7 @@ QString faultText(int recordFault) {
     case mciErrNoWorkingFile:
         return QStringLiteral("录音失败：磁盘已满或无法写入");
     case mciErrDiskStalled:
-        return QStringLiteral("磁盘没有响应，录音可能没有写入");
+        return QStringLiteral("磁盘没有响应，录音可能未写入");
     }
     return {};
 }

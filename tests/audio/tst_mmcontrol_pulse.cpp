@@ -149,7 +149,6 @@ private slots:
         frmMain& w = DefaultForm<frmMain>::Show();
         if (midCall) QTRY_VERIFY_WITH_TIMEOUT(w.mci->Length() >= 1000, 10000);
         const int kept = w.mci->Length();
-        const QTime at = QTime::currentTime();
         if (event == "kill") QVERIFY(killServer());
         if (event == "hang") QVERIFY(signalServer(SIGSTOP));
         if (event == "unplug")
@@ -158,7 +157,6 @@ private slots:
         if (event.startsWith("busy")) QThread::msleep(1000);
         if (event == "busy, stop") w.mci->press(MciButton::Stop);
         QTRY_COMPARE_WITH_TIMEOUT(w.Label1->text(), status, 8000);
-        qInfo("%s: status line after %d ms", qPrintable(event), at.msecsTo(QTime::currentTime()));
         if (event.startsWith("hang")) QVERIFY(signalServer(SIGCONT));
         if (!midCall)
             QVERIFY2(gaps.longestMs() < 500, qPrintable(QString::number(gaps.longestMs())));

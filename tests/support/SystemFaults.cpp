@@ -3,7 +3,6 @@
 // them on demand.
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include <dlfcn.h>
@@ -12,26 +11,13 @@
 
 namespace {
 
-char g_folder[4096];
-
-// Read once, at load: the environment may change while other threads run.
-__attribute__((constructor)) void readFolder() {
-    if (const char* folder = std::getenv("TOVA_FAULTS")) std::strncpy(g_folder, folder, 4095);
-}
-
 bool on(const char* fault) {
-    return g_folder[0] && ::access((std::string(g_folder) + '/' + fault).c_str(), F_OK) == 0;
+    static const std::string folder = std::getenv("TOVA_FAULTS") ? std::getenv("TOVA_FAULTS") : "";
+    return !folder.empty() && ::access((folder + '/' + fault).c_str(), F_OK) == 0;
 }
 
 template <class Function> Function next(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
-}
-
-// A disk that stopped answering, though not for ever: a window that waits on it comes back.
-void waitWhileStalled() {
-    const timespec piece{0, 10'000'000};
-    for (int waited = 0; waited < 3000 && on("disk-stalled"); ++waited)
-        ::nanosleep(&piece, nullptr);
 }
 
 } // namespace
@@ -53,13 +39,11 @@ int renameat2(int fromFolder, const char* from, int toFolder, const char* to, un
         fromFolder, from, toFolder, to, flags);
 }
 
+// A disk that stopped answering, though not for ever: a window that waits on it comes back.
 int fdatasync(int fd) {
-    waitWhileStalled();
+    const timespec piece{0, 10'000'000};
+    for (int waited = 0; waited < 3000 && on("disk-stalled"); ++waited)
+        ::nanosleep(&piece, nullptr);
     return next<int (*)(int)>("fdatasync")(fd);
-}
-
-int fsync(int fd) {
-    waitWhileStalled();
-    return next<int (*)(int)>("fsync")(fd);
 }
 }

@@ -19,14 +19,13 @@ inline void unloadAllWindows() {
 
 // The longest the event loop has gone without turning while this object lives: what a window
 // that waits on something keeps its user from.
-struct LoopGaps {
+struct LoopGaps : QTimer {
     QElapsedTimer clock;
     qint64 last = 0, longest = 0;
-    QTimer ticks;
     LoopGaps() {
         clock.start();
-        ticks.callOnTimeout([this] { longestMs(); });
-        ticks.start(20);
+        callOnTimeout([this] { longestMs(); });
+        start(20);
     }
     qint64 longestMs() {
         longest = qMax(longest, clock.elapsed() - last);
