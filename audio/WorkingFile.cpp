@@ -2,8 +2,6 @@
 
 #include <QFile>
 
-#include <cctype>
-
 #include <unistd.h>
 
 namespace tova {
@@ -18,13 +16,11 @@ QByteArray firstLine(const QByteArray& path) {
     return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed() : QByteArray();
 }
 
-// The name a file name can carry: what is not a letter, digit, "." or "_" becomes "_".
+// As a file name can carry it.
 QByteArray hostName() {
     char name[256] = {};
     ::gethostname(name, sizeof name - 1);
-    QByteArray host(name);
-    for (char& c : host)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.') c = '_';
+    const QByteArray host = QByteArray(name).replace('/', '_');
     return host.isEmpty() ? QByteArray("_") : host;
 }
 

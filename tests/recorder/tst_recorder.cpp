@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -224,8 +223,7 @@ private slots:
 
         QFile stat("/proc/self/stat"), boot("/proc/sys/kernel/random/boot_id");
         QVERIFY(stat.open(QIODevice::ReadOnly) && boot.open(QIODevice::ReadOnly));
-        const QString host =
-            QSysInfo::machineHostName().replace(QRegularExpression("[^A-Za-z0-9.]"), "_");
+        const QString host = QSysInfo::machineHostName();
         const QStringList self{host, QString::number(QCoreApplication::applicationPid()),
                                stat.readAll().split(')').last().split(' ').value(20), boot.read(8)};
         const QString cut = workingFolder() + '/' + name.arg(self[0], self[1], self[2], self[3]);
