@@ -170,6 +170,7 @@ void frmMain2::mnuFileOpen_Click() {
     // A file that has gone since the list was read: the list is read again.
     if (mci2->Error() == mciErrNotAFile) listRecordings();
     setMousePointer(vbDefault);
+    if (mci2->Error() != 0) MsgBox(mci2->ErrorMessage(), vbExclamation, kAppTitle, this);
 }
 
 // Calls stored since the window opened are in the log too, though not in the list.
