@@ -1,13 +1,14 @@
 #include "WaveDevice.h"
 
 #include "AppInfo.h"
+#include "FileNames.h"
 #include "MciMode.h"
 #include "WavContent.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTimer>
 
+#include <cstdlib>
 #include <vector>
 
 namespace tova {
@@ -57,8 +58,17 @@ QString message(MciError code) {
         return QStringLiteral("设置值“%1”无效。");
     case mciErrNameTaken:
         return QStringLiteral("无法保存“%1”：已经有这个名字的文件。");
+    case mciErrDiskStalled:
+        return QStringLiteral("磁盘没有响应，录音可能未写入磁盘。");
+    case mciErrDamaged:
+        return QStringLiteral("“%1”是损坏或不完整的 WAV 文件，无法打开。");
     }
     return {};
+}
+
+QString message(MciError code, const QString& detail) {
+    const QString text = message(code);
+    return text.contains(QLatin1String("%1")) ? text.arg(detail) : text;
 }
 
 MciError codeFor(ContentFault fault) {
@@ -69,6 +79,8 @@ MciError codeFor(ContentFault fault) {
         return mciErrNotAFile;
     case ContentFault::NotAudio:
         return mciErrNotAudio;
+    case ContentFault::Damaged:
+        return mciErrDamaged;
     case ContentFault::Truncated:
         return mciErrTruncated;
     case ContentFault::SpillFailed:
@@ -83,13 +95,27 @@ MciError codeFor(ContentFault fault) {
     return mciErrNoWorkingFile;
 }
 
+QByteArray realFolder(const QByteArray& path) {
+    char* real = ::realpath(path.constData(), nullptr);
+    const QByteArray folder(real);
+    std::free(real);
+    return folder;
+}
+
 // Saving there stores a call, which never replaces anything; elsewhere the user chose the file.
 bool inRecordingsFolder(const QString& path) {
-    const QString folder = QDir(recordingsFolder()).canonicalPath();
-    return !folder.isEmpty() && QFileInfo(path).absoluteDir().canonicalPath() == folder;
+    const QByteArray name = fileNameBytes(path);
+    const QByteArray folder = realFolder(fileNameBytes(recordingsFolder()));
+    return !folder.isEmpty() &&
+           realFolder(name.contains('/') ? name.left(name.lastIndexOf('/') + 1) : "./") == folder;
 }
 
 } // namespace
+
+LateStores& LateStores::instance() {
+    static LateStores stores;
+    return stores;
+}
 
 WaveDevice::WaveDevice(QObject* parent)
     : QObject(parent)
@@ -107,6 +133,12 @@ WaveDevice::~WaveDevice() {
     buryRetired();
 }
 
+int WaveDevice::recordFault() const {
+    if (m_recordFault == mciErrNone && m_content && m_content->syncStalled(kStallReport))
+        return mciErrDiskStalled;
+    return m_recordFault;
+}
+
 void WaveDevice::clearError() {
     m_error = mciErrNone;
     m_errorMessage.clear();
@@ -114,8 +146,7 @@ void WaveDevice::clearError() {
 
 void WaveDevice::fail(MciError code, const QString& detail) {
     m_error = code;
-    const QString text = message(code);
-    m_errorMessage = text.contains(QLatin1String("%1")) ? text.arg(detail) : text;
+    m_errorMessage = message(code, detail);
     if (code == mciErrNoInput || code == mciErrInputLost || code == mciErrNoWorkingFile)
         m_recordFault = code;
 }
@@ -184,7 +215,7 @@ void WaveDevice::open(const QString& path) {
     ContentFault fault = ContentFault::None;
     // Only no path at all means a new recording: a file that has gone is a failed open.
     m_content = path.isEmpty() ? WavContent::createEmpty(workingFolder(), m_call)
-                               : WavContent::load(path, fault);
+                               : WavContent::load(path, workingFolder(), fault);
     if (fault != ContentFault::None) failContent(fault, path);
     if (m_content) setMode(mciModeStop);
 }
@@ -209,7 +240,11 @@ void WaveDevice::save(const QString& path) {
     // failure there is the recording's (recordFault); the save itself may still work.
     if (m_input) m_input->drain();
     clearError();
-    const ContentFault fault = m_content->save(path, inRecordingsFolder(path));
+    const QString shown = QDir::toNativeSeparators(path);
+    const ContentFault fault =
+        m_content->save(path, inRecordingsFolder(path), [shown](ContentFault late) {
+            emit LateStores::instance().failed(shown, message(codeFor(late), shown));
+        });
     if (fault != ContentFault::None) failContent(fault, path);
 }
 
@@ -323,6 +358,12 @@ void WaveDevice::inputFailed(const QString&) {
     setMode(mciModeStop);
 }
 
+void WaveDevice::inputNotStarted(const QString&) {
+    retire(std::move(m_input));
+    fail(mciErrNoInput);
+    setMode(mciModeStop);
+}
+
 qint64 WaveDevice::supply(char* data, qint64 maxBytes) {
     const int frameBytes = 2 * m_content->channels();
     const qint64 got =
@@ -345,6 +386,12 @@ void WaveDevice::outputFailed(const QString&) {
     m_frame = currentFrame();
     retire(std::move(m_output));
     fail(mciErrOutputLost);
+    setMode(mciModeStop);
+}
+
+void WaveDevice::outputNotStarted(const QString&) {
+    retire(std::move(m_output));
+    fail(mciErrNoOutput);
     setMode(mciModeStop);
 }
 

@@ -20,6 +20,9 @@ inline const QString kTaggingSoftware = QStringLiteral("TOVA电话录音系统")
 // yet takes them; empty fields are left out.
 void writeCallTags(SNDFILE* file, const CallInfo& call);
 
+// The call's fields from the tags of a file open for reading, cleaned as caller ID is.
+CallInfo callTags(SNDFILE* file);
+
 // The tags and length of the file at path, each field cleaned as caller ID is. A file without
 // tags, or one that is no audio at all, gives empty fields.
 TaggedCall readCallTags(const QString& path);

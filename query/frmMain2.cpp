@@ -193,6 +193,7 @@ void frmMain2::mnuFileOpen_Click() {
     // A file that has gone since the list was read: the list is read again.
     if (mci2->Error() == mciErrNotAFile) listRecordings();
     setMousePointer(vbDefault);
+    if (mci2->Error() != 0) MsgBox(mci2->ErrorMessage(), vbExclamation, kAppTitle, this);
 }
 
 // Every call of the journal, missed calls and calls stored since the window opened too.
