@@ -81,6 +81,9 @@ public:
     // has yet (NameTaken otherwise): on the working file's filesystem the working file itself
     // moves there, and later writes go to a copy. Otherwise a copy replaces what is at path.
     ContentFault save(const QString& path, bool store);
+    // Puts how the call ended into its tags, in place of what they said so far: a text of the
+    // same length in UTF-8 (kCallUnfinished, kHungUpHere, kHungUpThere), or nothing is changed.
+    void setEnding(const QString& ending);
     // Drops the content's working file; the destructor does too.
     void discard();
 
