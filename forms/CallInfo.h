@@ -11,7 +11,7 @@ struct CallInfo {
     QString name;      // the caller's name as the network gave it
     QString direction; // kIncoming, kOutgoing or kLocalRecording
     QDateTime start;
-    QString ending; // kCallUnfinished while it is recorded, then who hung up
+    QString ending{}; // kCallUnfinished while it is recorded, then who hung up
 };
 
 inline const QString kIncoming = QStringLiteral("呼入");
