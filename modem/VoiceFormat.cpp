@@ -92,6 +92,14 @@ int VoiceFormat::bytesPerSecond() const {
     }
 }
 
+int VoiceFormat::portSpeed() const {
+    // Ten bits a byte on the line (start, eight, stop), and a twentieth more.
+    const int needed = bytesPerSecond() * 10 * 21 / 20;
+    for (const int speed : {9600, 19200, 38400, 57600, 115200})
+        if (speed >= needed) return speed;
+    return 230400;
+}
+
 void VoiceAbilities::takeClasses(const QString& answer) {
     voice = listHolds(answerLines(answer).join(u','), 8);
 }

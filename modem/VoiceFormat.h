@@ -17,6 +17,8 @@ struct VoiceFormat {
     VoiceCoding coding = VoiceCoding::Linear16;
 
     int bytesPerSecond() const;
+    // The serial speed that carries the stream, with room for a fast clock and DLE codes.
+    int portSpeed() const;
     bool operator==(const VoiceFormat&) const = default;
 };
 

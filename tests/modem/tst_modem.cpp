@@ -1,59 +1,15 @@
 #include "BusyTone.h"
+#include "ToneIntoLine.h"
 #include "VoiceFormat.h"
 #include "VoiceStream.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
-#include <numbers>
-#include <random>
-
 using namespace tova;
+using namespace tova::test;
 
 Q_DECLARE_METATYPE(VoiceCoding)
-
-namespace {
-
 using Samples = QList<int>;
-
-// Pieces of line signal: frequencies (0 for none) and a length; with noise of the given
-// amplitude over all of it.
-struct Piece {
-    int f1, f2, ms;
-};
-std::vector<int16_t> line(const QList<Piece>& pieces, int repeat, double noise = 0) {
-    std::vector<int16_t> pcm;
-    std::mt19937 random(7);
-    std::normal_distribution<double> hiss(0, noise);
-    double t = 0;
-    for (int r = 0; r < repeat; ++r)
-        for (const Piece& p : pieces)
-            for (int i = 0; i < p.ms * 8; ++i, t += 1.0 / 8000) {
-                const auto wave = [t](int hz) { return hz ? std::sin(2 * std::numbers::pi * hz * t) : 0; };
-                pcm.push_back(int16_t(std::lround(4000 * (wave(p.f1) + wave(p.f2)) + hiss(random))));
-            }
-    return pcm;
-}
-
-// A speaker on the line, as espeak-ng says it at 8 kHz.
-std::vector<int16_t> speech() {
-    QTemporaryDir dir;
-    const QString raw = dir.filePath("speech.raw");
-    QProcess::execute("sh", {"-c", "espeak-ng -v cmn -w /dev/stdout '" +
-                                       QStringLiteral("您好，请问王经理在吗？我是上次和您约好的，"
-                                                      "关于合同的事情，我们下午三点见面可以吗？") +
-                                       "' | sox -t wav - -r 8000 -c 1 -b 16 -e signed -t raw " + raw});
-    QFile file(raw);
-    file.open(QIODevice::ReadOnly);
-    const QByteArray bytes = file.readAll();
-    std::vector<int16_t> pcm(size_t(bytes.size() / 2));
-    memcpy(pcm.data(), bytes.constData(), pcm.size() * 2);
-    return pcm;
-}
-
-} // namespace
 
 // The voice modem's protocol from byte tables alone: what modems answer, the sample stream
 // with its DLE codes, the decoders, and the busy tone.
@@ -203,7 +159,7 @@ private slots:
         QFETCH(int, repeat);
         QFETCH(double, noise);
         QFETCH(int, heardBy);
-        const std::vector<int16_t> pcm = repeat ? line(cycle, repeat, noise) : speech();
+        const std::vector<int16_t> pcm = repeat ? cadence(cycle, repeat, noise) : speech();
         QVERIFY(pcm.size() > 8000);
         BusyToneDetector detector(*BusyTone::parse(setting));
         // In the pieces the recorder collects.
