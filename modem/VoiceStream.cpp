@@ -56,7 +56,7 @@ void VoiceStream::code(char c, Read& read, QByteArray& data) {
     } else if (c == kSub) {
         into += QByteArray(2, kDle);
     } else if (c == kEtx) {
-        m_ended = true;
+        read.ended = m_ended = true;
     } else if (c == kCallerIdStart) {
         m_inCallerId = true;
         m_callerId.clear();

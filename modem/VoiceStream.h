@@ -27,7 +27,6 @@ public:
 
     // Appends the samples of bytes to samples. After the end, bytes are all text.
     Read take(QByteArrayView bytes, std::vector<int16_t>& samples);
-    bool ended() const { return m_ended; }
 
 private:
     void code(char c, Read& read, QByteArray& data);

@@ -117,7 +117,7 @@ private:
             QString(nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
             TOVA_PROGRAM " " + option);
         // The modems answer meanwhile.
-        QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 30000);
+        (void)QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 30000);
         return {program.exitCode(), program.exitCode() ? program.readAllStandardError()
                                                        : program.readAllStandardOutput()};
     }

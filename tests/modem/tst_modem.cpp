@@ -107,8 +107,10 @@ private slots:
         VoiceStream stream(coding);
         std::vector<int16_t> got;
         QByteArray gotEvents, gotCallerId, gotAfter;
+        bool ended = false;
         for (const QByteArray& read : reads) {
             const VoiceStream::Read r = stream.take(read, got);
+            ended = ended || r.ended;
             gotEvents += r.events;
             gotCallerId += r.callerId;
             gotAfter += r.after;
@@ -116,7 +118,7 @@ private slots:
         QCOMPARE(Samples(got.begin(), got.end()), samples);
         QCOMPARE(gotEvents, events);
         QCOMPARE(gotCallerId, callerId);
-        QCOMPARE(stream.ended(), after != "-");
+        QCOMPARE(ended, after != "-");
         QCOMPARE(gotAfter, after == "-" ? QByteArray() : after);
     }
 

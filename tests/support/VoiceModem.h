@@ -25,7 +25,7 @@ struct Chipset {
     enum Stop { Dle, Triple, Dtr, AnyByte } stop = Dle; // what ends its AT+VRX
     bool resultAfterEtx = true;
     bool classReset = false;            // back in class 0 after every hang-up
-    QByteArray events;                  // DLE codes sent mid-stream, one a second
+    QByteArray events{};                // DLE codes sent mid-stream, one a second
     bool split = false;                 // every DLE and its code in two writes
     bool sub = false;                   // a pair of 0x10 bytes sent as DLE SUB
 };
