@@ -241,6 +241,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     tova::DefaultForm<tova::Form1>::Unload();
+    voiceModem.terminate();
+    voiceModem.waitForFinished();
     std::printf("through the modem: idle main window %.2f %%, recording call %.2f %%, the call "
                 "adds %.2f %% against %.2f %% from the sound server (ratio %.2f)\n",
                 median(voiceIdle), median(voiceCall), median(voiceAdded), median(added),
