@@ -59,8 +59,8 @@ const QString kEnterNumberText = QStringLiteral("请输入电话号码");
 const QString kDiallingText = QStringLiteral("正在拨号码 －");
 const QString kCallEndedText = QStringLiteral("通话结束");
 const QString kFarEndHungUpText = QStringLiteral("对方已挂机，通话结束");
-const QString kNoVoiceText =
-    QStringLiteral("COM%1 上的MODEM不支持语音，不能用它录音，改为从声卡录音。");
+const QString kNoVoiceText = QStringLiteral(
+    "COM%1 上的MODEM不能用来录音（不支持语音，或没有可用的声音格式），改为从声卡录音。");
 const QString kVoiceFailedText = QStringLiteral("MODEM没有开始录音，请检查MODEM后重试!");
 const QString kPortClosedText = QStringLiteral("MODEM的COM口没有打开,命令没有发出!");
 const QString kNumberRefusedText = QStringLiteral("这个电话号码不能拨出,请检查后重新输入!");

@@ -68,22 +68,25 @@ void VoiceCall::start(const QString& dialLine) {
     VoiceLine::instance().open([this] { m_port.readBatch(); });
     // At the speed the stream needs on a real serial line; the modem follows the next AT.
     m_port.setBaudRate(m_abilities.format->portSpeed());
-    const QString offHook = dialLine.isEmpty()
-                                ? QStringLiteral("AT+VLS=%1\r").arg(m_abilities.lineSelection)
-                                : dialLine;
-    next({kVoiceClass, QStringLiteral("AT+VSM=%1,8000\r").arg(m_abilities.format->code),
-          kNoSilenceDetection, offHook});
+    m_dialLine = dialLine;
+    next(0);
 }
 
-// Each line after the final result of the one before; a refusal ends the start, but for the
-// silence detection, which some modems do not have.
-void VoiceCall::next(QStringList lines) {
+// Each line after the final result of the one before, made when its turn comes: the answers
+// to the questions may still be coming. A refusal ends the start, but for the silence
+// detection, which some modems do not have.
+void VoiceCall::next(int step) {
     if (m_state != Starting) return;
-    if (lines.isEmpty()) return receive();
-    const QString line = lines.takeFirst();
-    m_setup.queue(line, [this, line, lines](const QString&, bool refused) {
+    const QString lines[] = {
+        kVoiceClass, QStringLiteral("AT+VSM=%1,8000\r").arg(m_abilities.format->code),
+        kNoSilenceDetection,
+        m_dialLine.isEmpty() ? QStringLiteral("AT+VLS=%1\r").arg(m_abilities.lineSelection)
+                             : m_dialLine};
+    if (step == int(std::size(lines))) return receive();
+    const QString line = lines[step];
+    m_setup.queue(line, [this, line, step](const QString&, bool refused) {
         if (refused && line != kNoSilenceDetection && m_state == Starting) return fail();
-        next(lines);
+        next(step + 1);
     });
 }
 

@@ -49,7 +49,7 @@ signals:
 
 private:
     enum State { Idle, Starting, Connecting, Streaming, Stopping, Ending };
-    void next(QStringList lines);
+    void next(int step);
     void receive();
     void streamed(const QByteArray& bytes);
     void stopTimer_Timer();
@@ -62,6 +62,7 @@ private:
     State m_state = Idle;
     std::unique_ptr<VoiceStream> m_stream;
     QByteArray m_text;  // replies while no samples flow: before CONNECT, after DLE ETX
+    QString m_dialLine; // empty for an answer
     QString m_hangUpLine;
     int m_stopStep = 0; // 1: DLE ! sent, 2: the triple form, 3: DTR dropped
     bool m_ended = false;

@@ -6,8 +6,6 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const tova::test::Chipset conexant{"0,1,2,8", "131,\"Mu-Law\",8,0,8000,0,0", "0,1", 131,
-                                       tova::VoiceCoding::MuLaw};
-    tova::test::VoiceModem modem(app.arguments().value(1), conexant);
+    tova::test::VoiceModem modem(app.arguments().value(1), tova::test::kChipsets.first());
     return app.exec();
 }
