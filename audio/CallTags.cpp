@@ -39,6 +39,7 @@ TaggedCall readCallTags(const QString& path) {
     tagged.call.name = tag(file, SF_STR_ARTIST);
     tagged.call.direction = tag(file, SF_STR_COMMENT);
     tagged.call.start = QDateTime::fromString(tag(file, SF_STR_DATE), Qt::ISODate);
+    tagged.call.ending = tag(file, SF_STR_GENRE);
     if (info.samplerate > 0) tagged.milliseconds = info.frames * 1000 / info.samplerate;
     sf_close(file);
     return tagged;

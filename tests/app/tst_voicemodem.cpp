@@ -1,3 +1,4 @@
+#include "CallTags.h"
 #include "Fakes.h"
 #include "Form1.h"
 #include "MMControl.h"
@@ -129,7 +130,7 @@ private slots:
             lines += voice + QByteArrayList{"AT H0 \r", "AT+FCLASS=8\r"};
             QTRY_COMPARE_WITH_TIMEOUT(m_modem->commandLines(), lines, 6000);
             QCOMPARE(m_modem->sentWhileStreaming(), stop.repeated(call + 1));
-            QCOMPARE(tagOf(stored), end.size() == 1 ? kHungUpThere : kHungUpHere);
+            QCOMPARE(readCallTags(stored).call.ending, end.size() == 1 ? kHungUpThere : kHungUpHere);
         }
     }
 
@@ -173,17 +174,12 @@ private slots:
         QCOMPARE(form.Label4->text(), QStringLiteral("对方已挂机，通话结束"));
         QTRY_COMPARE(modem.commandLines(), (QByteArrayList{"AT H1 \r", "AT H0 \r"}));
         const QString stored = RecordingsFolder::file(RecordingsFolder::files().value(0));
-        QCOMPARE(tagOf(stored), kHungUpThere);
+        QCOMPARE(readCallTags(stored).call.ending, kHungUpThere);
         const WavProbe wav(stored); // with the busy tone, up to the end
         QVERIFY(wav.milliseconds() > thirdCycle && wav.rms(wav.mono.size() - 8000) > 0.03);
     }
 
 private:
-    static QString tagOf(const QString& path) {
-        SndfileHandle file(QFile::encodeName(path).constData());
-        return QString::fromUtf8(file.getString(SF_STR_GENRE));
-    }
-
     std::optional<QTemporaryDir> m_config;
     std::optional<PortFolder> m_ports;
     std::unique_ptr<PtyPair> m_line;

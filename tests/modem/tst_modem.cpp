@@ -1,6 +1,5 @@
 #include "BusyTone.h"
 #include "ToneIntoLine.h"
-#include "VoiceModem.h"
 #include "VoiceStream.h"
 
 #include <QTest>
@@ -9,31 +8,13 @@ using namespace tova;
 using namespace tova::test;
 
 Q_DECLARE_METATYPE(VoiceCoding)
-Q_DECLARE_METATYPE(tova::test::Chipset)
 using Samples = QList<int>;
 
-// The voice modem's protocol from byte tables alone: what modems answer, the sample stream
-// with its DLE codes, the decoders, and the busy tone.
+// The voice modem's protocol from byte tables alone: the sample stream with its DLE codes, the
+// decoders, and the busy tone. What modems answer is in the calls through the pty modem.
 class TestModem : public QObject {
     Q_OBJECT
 private slots:
-    void abilities_data() {
-        QTest::addColumn<Chipset>("chip");
-        for (const Chipset& chip : kChipsets)
-            QTest::newRow(chip.name) << chip;
-    }
-    void abilities() {
-        QFETCH(Chipset, chip);
-        VoiceAbilities abilities;
-        // With the echo of each question and its final result around the answer.
-        abilities.takeClasses("AT+FCLASS=?\r\r\n" + chip.classes + "\r\n\r\nOK\r\n");
-        abilities.takeFormats("AT+VSM=?\r\r\n" + chip.formats + "\r\n\r\nOK\r\n");
-        abilities.takeLineSelections(chip.lines);
-        QCOMPARE(abilities.canRecord() ? abilities.format->code : -1, chip.code);
-        QCOMPARE(abilities.canRecord() ? abilities.format->name : QString(), chip.format);
-        QCOMPARE(abilities.lineSelection, chip.vls);
-    }
-
     void stream_data() {
         QTest::addColumn<VoiceCoding>("coding");
         QTest::addColumn<QByteArrayList>("reads");

@@ -76,13 +76,7 @@ public:
     ~VoiceModem() override { ima_adpcm_free(m_encoder), ima_adpcm_free(m_decoder); }
 
     // The command lines the program sent, and what it sent while the modem streamed.
-    QByteArrayList commandLines() const {
-        QByteArrayList lines = m_commands.split('\r');
-        lines.removeLast();
-        for (QByteArray& line : lines)
-            line += '\r';
-        return lines;
-    }
+    QByteArrayList commandLines() const { return m_lines; }
     QByteArray sentWhileStreaming() const { return m_whileStreaming; }
     const std::vector<int16_t>& sent() const { return m_sent; }
     bool streaming() const { return m_clock.isActive(); }
@@ -106,13 +100,10 @@ private:
                 endStream(true);
             return;
         }
-        m_commands += bytes;
         if (m_chip.echo) send(bytes);
         for (const char c : bytes)
-            if (c != '\r')
-                m_line += c;
-            else
-                command(std::exchange(m_line, {}).toUpper().replace(' ', QByteArray()));
+            if ((m_line += c).endsWith('\r'))
+                m_lines << m_line, command(std::exchange(m_line, {}).toUpper().replace(' ', "").chopped(1));
     }
 
     void command(const QByteArray& line) {
@@ -194,7 +185,8 @@ private:
 
     Chipset m_chip;
     QSerialPort m_port;
-    QByteArray m_commands, m_whileStreaming, m_line;
+    QByteArray m_whileStreaming, m_line;
+    QByteArrayList m_lines;
     int m_class = 0;
     bool m_offHook = false, m_held = false;
     qsizetype m_streamFrom = 0;
