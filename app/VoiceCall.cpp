@@ -18,6 +18,8 @@ const QString kVoiceClass = QStringLiteral("AT+FCLASS=8\r");
 // The modem's own silence detection off (some accept it and ignore it, some refuse it):
 // silence alone never ends a call, callers go quiet.
 const QString kNoSilenceDetection = QStringLiteral("AT+VSD=128,0\r");
+// Nor may the modem's inactivity timer leave voice mode while nothing is sent to it.
+const QString kNoInactivityTimer = QStringLiteral("AT+VIT=0\r");
 const QString kReceive = QStringLiteral("AT+VRX\r");
 
 const QByteArray kStop = QByteArrayLiteral("\x10!");
@@ -30,7 +32,8 @@ constexpr std::chrono::milliseconds kDtrDrop{700};
 constexpr std::chrono::milliseconds kResultLimit{500};
 
 bool holdsLine(const QByteArray& text, const char* word) {
-    return text.contains(QByteArray("\n") + word + '\r') || text.startsWith(QByteArray(word) + '\r');
+    return text.contains(QByteArray("\n") + word + '\r') ||
+           text.startsWith(QByteArray(word) + '\r');
 }
 
 } // namespace
@@ -50,9 +53,8 @@ void VoiceCall::ask(std::function<void(bool canRecord)> answered) {
     m_setup.queue(kClassesQuestion, [this, answered](const QString& answer, bool refused) {
         if (!refused) m_abilities.takeClasses(answer);
         if (!m_abilities.voice) return answered(false);
-        m_setup.queue(kFormatsQuestion, [this](const QString& answer, bool) {
-            m_abilities.takeFormats(answer);
-        });
+        m_setup.queue(kFormatsQuestion,
+                      [this](const QString& answer, bool) { m_abilities.takeFormats(answer); });
         m_setup.queue(kLinesQuestion, [this, answered](const QString& answer, bool refused) {
             if (!refused) m_abilities.takeLineSelections(answer);
             answered(m_abilities.canRecord());
@@ -74,18 +76,19 @@ void VoiceCall::start(const QString& dialLine) {
 
 // Each line after the final result of the one before, made when its turn comes: the answers
 // to the questions may still be coming. A refusal ends the start, but for the silence
-// detection, which some modems do not have.
+// detection and the inactivity timer, which some modems do not have.
 void VoiceCall::next(int step) {
     if (m_state != Starting) return;
     const QString lines[] = {
         kVoiceClass, QStringLiteral("AT+VSM=%1,8000\r").arg(m_abilities.format->code),
-        kNoSilenceDetection,
+        kNoSilenceDetection, kNoInactivityTimer,
         m_dialLine.isEmpty() ? QStringLiteral("AT+VLS=%1\r").arg(m_abilities.lineSelection)
                              : m_dialLine};
     if (step == int(std::size(lines))) return receive();
     const QString line = lines[step];
     m_setup.queue(line, [this, line, step](const QString&, bool refused) {
-        if (refused && line != kNoSilenceDetection && m_state == Starting) return fail();
+        const bool optional = line == kNoSilenceDetection || line == kNoInactivityTimer;
+        if (refused && !optional && m_state == Starting) return fail();
         next(step + 1);
     });
 }

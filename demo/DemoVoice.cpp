@@ -64,7 +64,8 @@ int16_t DemoVoice::sampleAt(qint64 n) const {
     if (n < m_callSamples) return m_message[size_t(n % qint64(m_message.size()))];
     const qint64 busy = n - m_callSamples;
     if ((busy / kBusyHalfCycle) % 2) return 0;
-    return int16_t(std::lround(8000 * std::sin(2 * std::numbers::pi * kBusyHz * double(n) / kRate)));
+    return int16_t(
+        std::lround(8000 * std::sin(2 * std::numbers::pi * kBusyHz * double(n) / kRate)));
 }
 
 void DemoVoice::stream() {

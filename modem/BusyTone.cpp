@@ -23,7 +23,7 @@ constexpr int kGuardDistance = 120;
 // a tone of one frequency or another and breaks the gaps up; so blocks not well above the
 // line's noise are given to it as silence.
 constexpr size_t kBlock = 128;
-constexpr double kAboveNoise = 10;        // 10 dB
+constexpr double kAboveNoise = 10;          // 10 dB
 constexpr double kFloorRisePerBlock = 1.02; // about 5 dB a second, so speech lifts it
 constexpr double kQuietest = 1e3;
 

@@ -24,24 +24,30 @@ private slots:
         QTest::addColumn<QByteArray>("after"); // "-": the stream goes on
         using C = VoiceCoding;
         const QByteArray none, on = "-";
-        QTest::newRow("16-bit, a sample split") << C::Linear16 << QByteArrayList{"\x01", "\x02\x03\xfe"}
-                                                << Samples{0x0201, -0x01fd} << none << none << on;
-        QTest::newRow("DLE DLE split") << C::Linear8Unsigned << QByteArrayList{"\x80\x10", "\x10\x81"}
-                                       << Samples{0, -28672, 256} << none << none << on;
-        QTest::newRow("DLE SUB, XON, XOFF") << C::Linear8Signed << QByteArrayList{"\x11\x10\x1a\x13"}
-                                            << Samples{0x1100, 0x1000, 0x1000, 0x1300} << none << none << on;
+        QTest::newRow("16-bit, a sample split")
+            << C::Linear16 << QByteArrayList{"\x01", "\x02\x03\xfe"} << Samples{0x0201, -0x01fd}
+            << none << none << on;
+        QTest::newRow("DLE DLE split")
+            << C::Linear8Unsigned << QByteArrayList{"\x80\x10", "\x10\x81"}
+            << Samples{0, -28672, 256} << none << none << on;
+        QTest::newRow("DLE SUB, XON, XOFF")
+            << C::Linear8Signed << QByteArrayList{"\x11\x10\x1a\x13"}
+            << Samples{0x1100, 0x1000, 0x1000, 0x1300} << none << none << on;
         QTest::newRow("events, unknown codes skipped")
-            << C::Linear8Unsigned << QByteArrayList{"\x80\x10" "b\x10", "Z\x80\x10~\x10" "5\x10/\x10R", "\x10l\x10" "d"}
+            << C::Linear8Unsigned
+            << QByteArrayList{"\x80\020b\020", "Z\x80\020~\0205\020/\020R", "\020l\020d"}
             << Samples{0, 0} << QByteArray("b5Rld") << none << on;
-        QTest::newRow("caller ID packet") << C::MuLaw << QByteArrayList{"\xff\x10XNMBR=13", "8\x10\x10\x10.\xff"}
-                                          << Samples{0, 0} << none << QByteArray("NMBR=138\x10") << on;
+        QTest::newRow("caller ID packet")
+            << C::MuLaw << QByteArrayList{"\xff\x10XNMBR=13", "8\x10\x10\x10.\xff"} << Samples{0, 0}
+            << none << QByteArray("NMBR=138\x10") << on;
         QTest::newRow("ETX, then the result")
             << C::MuLaw << QByteArrayList{QByteArray("\0\x80\x10", 3), "\x03\r\nVCON\r\n", "x"}
             << Samples{-32124, 32124} << none << none << QByteArray("\r\nVCON\r\nx");
         QTest::newRow("A-law") << C::ALaw << QByteArrayList{"\xd5\x55\xaa\x2a\x10\x03"}
                                << Samples{8, -8, 32256, -32256} << none << none << none;
-        QTest::newRow("IMA ADPCM, high nibble first") << C::ImaAdpcm << QByteArrayList{"\x77", "\x0f"}
-                                                      << Samples{11, 41, 45, -11} << none << none << on;
+        QTest::newRow("IMA ADPCM, high nibble first")
+            << C::ImaAdpcm << QByteArrayList{"\x77", "\x0f"} << Samples{11, 41, 45, -11} << none
+            << none << on;
     }
     void stream() {
         QFETCH(VoiceCoding, coding);
@@ -55,7 +61,8 @@ private slots:
         VoiceStream::Read all;
         for (const QByteArray& read : reads) {
             const VoiceStream::Read r = stream.take(read, got);
-            all = {all.events + r.events, all.callerId + r.callerId, all.ended || r.ended, all.after + r.after};
+            all = {all.events + r.events, all.callerId + r.callerId, all.ended || r.ended,
+                   all.after + r.after};
         }
         QCOMPARE(Samples(got.begin(), got.end()), samples);
         QCOMPARE(all.events, events);
@@ -78,16 +85,26 @@ private slots:
         row("China", "450/350/350", {{450, 0, 350}, {0, 0, 350}}, 6, 0, 2600);
         row("China, 10 % long, noise", "450/350/350", {{450, 0, 385}, {0, 0, 385}}, 6, 600, 2850);
         row("China, 10 % short", "450/350/350", {{450, 0, 315}, {0, 0, 315}}, 6, 0, 2350);
-        row("North America, noise", " 480+620/500/500", {{480, 620, 500}, {0, 0, 500}}, 5, 300, 3700);
-        row("Europe, on long, off short", "425/500/500", {{425, 0, 550}, {0, 0, 450}}, 5, 300, 3700);
-        row("two cycles only", "450/350/350", {{0, 0, 500}, {450, 0, 350}, {0, 0, 350}, {450, 0, 350}, {0, 0, 5000}},
-            1, 0, 0);
+        row("North America, noise", " 480+620/500/500", {{480, 620, 500}, {0, 0, 500}}, 5, 300,
+            3700);
+        row("Europe, on long, off short", "425/500/500", {{425, 0, 550}, {0, 0, 450}}, 5, 300,
+            3700);
+        row("two cycles only", "450/350/350",
+            {{0, 0, 500}, {450, 0, 350}, {0, 0, 350}, {450, 0, 350}, {0, 0, 5000}}, 1, 0, 0);
         row("steady tone", "450/350/350", {{450, 0, 10000}}, 1, 300, 0);
         row("1 s on, 1 s off", "450/350/350", {{450, 0, 1000}, {0, 0, 1000}}, 5, 0, 0);
         row("another rhythm", "450/350/350", {{450, 0, 200}, {0, 0, 200}}, 20, 0, 0);
         row("another tone", "450/350/350", {{1000, 0, 350}, {0, 0, 350}}, 6, 0, 0);
-        row("music", "450/350/350", {{440, 554, 400}, {494, 0, 300}, {440, 660, 350}, {392, 0, 300},
-                                     {440, 0, 350}, {0, 0, 100}, {523, 659, 700}, {440, 0, 350}}, 4, 200, 0);
+        row("music", "450/350/350",
+            {{440, 554, 400},
+             {494, 0, 300},
+             {440, 660, 350},
+             {392, 0, 300},
+             {440, 0, 350},
+             {0, 0, 100},
+             {523, 659, 700},
+             {440, 0, 350}},
+            4, 200, 0);
         row("speech", "450/350/350", {}, 0, 0, 0);
     }
     void busyTone() {

@@ -28,12 +28,12 @@ struct Chipset {
     QByteArray offHook = "OK"; // the result of AT+VLS=n and ATD: OK or VCON
     bool echo = true;
     enum Stop { Dle, AnyByte, Triple, Dtr } stop = Dle; // what ends its AT+VRX
-    bool split = false;        // every DLE and its code in two writes
-    bool sub = false;          // a pair of 0x10 bytes sent as DLE SUB
-    double rate = 8000;        // samples a second its stream runs at
+    bool split = false;                                 // every DLE and its code in two writes
+    bool sub = false;                                   // a pair of 0x10 bytes sent as DLE SUB
+    double rate = 8000;                                 // samples a second its stream runs at
     bool resultAfterEtx = true;
-    bool classReset = false;   // back in class 0 after every hang-up
-    QByteArray events{};       // DLE codes sent mid-stream, one a second
+    bool classReset = false; // back in class 0 after every hang-up
+    QByteArray events{};     // DLE codes sent mid-stream, one a second
 };
 
 // What real modems answer, as their manuals and their users give it.
@@ -42,24 +42,30 @@ inline const QByteArray kCx93001 =
     "8000,0,0\r\n130,\"UNSIGNED PCM\",8,0,8000,0,0\r\n131,\"Mu-Law\",8,0,8000,0,0\r\n132,\"A-Law\","
     "8,0,8000,0,0\r\n133,\"14 bit PCM\",14,0,8000,0,0";
 inline const QList<Chipset> kChipsets{
-    {"Conexant CX93001, long answers", "0,1,1.0,2,8", kCx93001, "0,1,4,5,6,8,9,11,13", 131, "Mu-Law"},
+    {"Conexant CX93001, long answers", "0,1,1.0,2,8", kCx93001, "0,1,4,5,6,8,9,11,13", 131,
+     "Mu-Law"},
     {"U.S. Robotics 5637, short answers, no echo", "(0-2,8)",
      "128,\"8-BIT LINEAR\",(7200,8000,11025)\r\n129,\"16-BIT LINEAR\",(7200,8000,11025)\r\n130,\""
      "8-BIT ALAW\",(8000)\r\n131,\"8-BIT ULAW\",(8000)\r\n132,\"IMA ADPCM\",(7200,8000,11025)",
      "0-8", 129, "16-BIT LINEAR", VoiceCoding::Linear16, 3, "OK", false},
-    {"ZyXEL, semicolons, VCON", "0,1,2,8", "1;CELP;1;0;(9600)\r\n4;8-BIT A-LAW;8;0;(7200-8000,11025)",
-     "0,1", 4, "8-BIT A-LAW", VoiceCoding::ALaw, 1, "VCON"},
+    {"ZyXEL, semicolons, VCON", "0,1,2,8",
+     "1;CELP;1;0;(9600)\r\n4;8-BIT A-LAW;8;0;(7200-8000,11025)", "0,1", 4, "8-BIT A-LAW",
+     VoiceCoding::ALaw, 1, "VCON"},
     {"Rockwell, any byte stops it, DLE pairs split, DLE SUB", "0,1,8",
      "1,\"UNSIGNED PCM\",8,0,(7200,8000,11025),0,0\r\n129,\"IMA ADPCM\",4,0,(7200,8000),0,0\r\n141,"
-     "\"4 Bit ADPCM\",4,0,8000,0,0", "0,1,2", 1, "UNSIGNED PCM", VoiceCoding::Linear8Unsigned, 1,
-     "OK", true, Chipset::AnyByte, true, true},
-    {"ADPCM only", "8", "129,\"IMA ADPCM\",4,0,8000,0,0", "1", 129, "IMA ADPCM", VoiceCoding::ImaAdpcm},
+     "\"4 Bit ADPCM\",4,0,8000,0,0",
+     "0,1,2", 1, "UNSIGNED PCM", VoiceCoding::Linear8Unsigned, 1, "OK", true, Chipset::AnyByte,
+     true, true},
+    {"ADPCM only", "8", "129,\"IMA ADPCM\",4,0,8000,0,0", "1", 129, "IMA ADPCM",
+     VoiceCoding::ImaAdpcm},
     {"Zoom 3095, the triple stop only", "0,1,8", kCx93001, "0,1,4,5", 131, "Mu-Law",
      VoiceCoding::MuLaw, 1, "OK", true, Chipset::Triple},
     {"a DTR drop only, no result after ETX", "0,1,8", kCx93001, "0,1", 131, "Mu-Law",
      VoiceCoding::MuLaw, 1, "OK", true, Chipset::Dtr, false, false, 8000, false},
-    {"12-bit, 7200 only", "0,8", "128,\"SIGNED PCM\",12,0,(7200-8000,11025),(127-129),(0-50)\r\n"
-     "130,\"Mu-Law\",8,0,(7200),0,0", "1"},
+    {"12-bit, 7200 only", "0,8",
+     "128,\"SIGNED PCM\",12,0,(7200-8000,11025),(127-129),(0-50)\r\n"
+     "130,\"Mu-Law\",8,0,(7200),0,0",
+     "1"},
     {"no voice class", "0,1,1.0,2.0,80", kCx93001, "1"},
 };
 
@@ -68,7 +74,8 @@ inline const QList<Chipset> kChipsets{
 class VoiceModem : public QObject {
 public:
     VoiceModem(const QString& peerPath, const Chipset& chip)
-        : m_chip(chip), m_port(QFileInfo(peerPath).symLinkTarget()) {
+        : m_chip(chip)
+        , m_port(QFileInfo(peerPath).symLinkTarget()) {
         m_port.open(QIODevice::ReadWrite);
         connect(&m_port, &QSerialPort::readyRead, this, &VoiceModem::read);
         m_clock.callOnTimeout(this, &VoiceModem::tick);
@@ -95,7 +102,8 @@ private:
         const QByteArray bytes = m_port.readAll();
         if (streaming()) {
             const QByteArray stop = (m_whileStreaming += bytes).mid(m_streamFrom);
-            if (m_chip.stop == Chipset::AnyByte || (m_chip.stop == Chipset::Dle && stop.contains("\x10!")) ||
+            if (m_chip.stop == Chipset::AnyByte ||
+                (m_chip.stop == Chipset::Dle && stop.contains("\x10!")) ||
                 (m_chip.stop == Chipset::Triple && stop.contains("\x10\x10\x10!")))
                 endStream(true);
             return;
@@ -103,18 +111,21 @@ private:
         if (m_chip.echo) send(bytes);
         for (const char c : bytes)
             if ((m_line += c).endsWith('\r'))
-                m_lines << m_line, command(std::exchange(m_line, {}).toUpper().replace(' ', "").chopped(1));
+                m_lines << m_line,
+                    command(std::exchange(m_line, {}).toUpper().replace(' ', "").chopped(1));
     }
 
     void command(const QByteArray& line) {
         const auto result = [&](bool ok) { reply(ok ? "OK" : "ERROR"); };
-        const QByteArray questions[][2] = {{"AT+FCLASS=?", m_chip.classes}, {"AT+VSM=?", m_chip.formats},
+        const QByteArray questions[][2] = {{"AT+FCLASS=?", m_chip.classes},
+                                           {"AT+VSM=?", m_chip.formats},
                                            {"AT+VLS=?", m_chip.lines}};
         for (const auto& [question, answer] : questions)
             if (line == question) return send("\r\n" + answer + "\r\n"), result(true);
         if (line.startsWith("AT+FCLASS=")) return m_class = line.mid(10).toInt(), result(true);
         if (line.startsWith("AT+VSM="))
-            return result(m_class == 8 && line == "AT+VSM=" + QByteArray::number(m_chip.code) + ",8000");
+            return result(m_class == 8 &&
+                          line == "AT+VSM=" + QByteArray::number(m_chip.code) + ",8000");
         if (line.startsWith("AT+VLS=") || line.startsWith("ATD")) {
             m_offHook = m_class == 8 && line != "AT+VLS=0";
             return reply(m_offHook ? m_chip.offHook : "ERROR");
@@ -141,9 +152,11 @@ private:
     void sample(int16_t s, QByteArray& bytes) {
         switch (m_chip.coding) {
         case VoiceCoding::MuLaw:
-            return put(char(linear_to_ulaw(s)), bytes), m_sent.push_back(ulaw_to_linear(linear_to_ulaw(s)));
+            return put(char(linear_to_ulaw(s)), bytes),
+                   m_sent.push_back(ulaw_to_linear(linear_to_ulaw(s)));
         case VoiceCoding::ALaw:
-            return put(char(linear_to_alaw(s)), bytes), m_sent.push_back(alaw_to_linear(linear_to_alaw(s)));
+            return put(char(linear_to_alaw(s)), bytes),
+                   m_sent.push_back(alaw_to_linear(linear_to_alaw(s)));
         case VoiceCoding::Linear8Unsigned:
             return put(char((s >> 8) + 128), bytes), m_sent.push_back(int16_t(s & ~0xFF));
         case VoiceCoding::ImaAdpcm: { // two samples a byte
