@@ -11,9 +11,6 @@ namespace tova {
 
 namespace {
 
-// A reset (ATZ) takes a modem a second or three; one that says nothing for longer is not
-// waited for.
-constexpr std::chrono::seconds kReplyLimit{3};
 // How long the answer to a line that timed out may still come.
 constexpr std::chrono::seconds kLateLimit{10};
 // A reply line is a word or two; what grows past this without a line end is no reply.
@@ -36,7 +33,6 @@ const QString kCallerIdFallback = QStringLiteral("AT#CID=1\r");
 ModemSetup::ModemSetup(Send send)
     : m_send(std::move(send)) {
     m_replyLimit.setSingleShot(true);
-    m_replyLimit.setInterval(kReplyLimit);
     connect(&m_replyLimit, &QTimer::timeout, this, &ModemSetup::timedOut);
     m_lateLimit.setSingleShot(true);
     m_lateLimit.setInterval(kLateLimit);
@@ -53,8 +49,9 @@ void ModemSetup::start(const Settings& settings) {
     sendNext();
 }
 
-void ModemSetup::queue(const QString& line, Answered answered) {
-    m_steps.append({line, {}, std::move(answered)});
+void ModemSetup::queue(const QString& line, Answered answered,
+                       std::chrono::milliseconds limit) {
+    m_steps.append({line, {}, std::move(answered), limit});
     if (!m_waiting) sendNext();
 }
 
@@ -113,7 +110,7 @@ void ModemSetup::sendNext() {
     try {
         m_send(m_steps.first().line);
         m_waiting = true;
-        m_replyLimit.start();
+        m_replyLimit.start(m_steps.first().limit);
     } catch (const SerialPortError&) {
         // The port has gone; the set-up runs again when it is back.
         m_steps.clear();

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 namespace tova {
@@ -24,11 +25,17 @@ public:
     // that result refused the line (ERROR, a failed dial) or none came in time.
     using Answered = std::function<void(const QString& answer, bool refused)>;
 
+    // A reset (ATZ) takes a modem a second or three; one that says nothing for longer is not
+    // waited for.
+    static constexpr std::chrono::milliseconds kReplyLimit{3000};
+
     explicit ModemSetup(Send send);
 
     void start(const Settings& settings);
-    // Sends line after those in hand, in the same way.
-    void queue(const QString& line, Answered answered = {});
+    // Sends line after those in hand, in the same way; its final result may take limit (a
+    // dial's does).
+    void queue(const QString& line, Answered answered = {},
+               std::chrono::milliseconds limit = kReplyLimit);
     // Takes what the modem sent; true when it holds what the set-up waits for: the echo of the
     // line in hand, its final result, or the late result of a line that timed out.
     bool takeReply(const QString& text);
@@ -38,6 +45,7 @@ private:
         QString line;
         QString ifRefused; // sent in its place when the modem answers ERROR
         Answered answered = {};
+        std::chrono::milliseconds limit = kReplyLimit;
         QString answer = {};
     };
     bool takeLine(const QString& line);

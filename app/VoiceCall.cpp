@@ -28,6 +28,8 @@ const QByteArray kTripleStop = QByteArrayLiteral("\x10\x10\x10!");
 constexpr std::chrono::seconds kStopLimit{2};
 // DTR low at least this long hangs up a modem set to &D2.
 constexpr std::chrono::milliseconds kDtrDrop{700};
+// A voice dial ("ATDT...;") answers once the digits are out, after the dial tone.
+constexpr std::chrono::seconds kDialLimit{60};
 // After DLE ETX the result (OK or VCON) follows, or on some modems nothing.
 constexpr std::chrono::milliseconds kResultLimit{500};
 
@@ -86,11 +88,14 @@ void VoiceCall::next(int step) {
                              : m_dialLine};
     if (step == int(std::size(lines))) return receive();
     const QString line = lines[step];
-    m_setup.queue(line, [this, line, step](const QString&, bool refused) {
-        const bool optional = line == kNoSilenceDetection || line == kNoInactivityTimer;
-        if (refused && !optional && m_state == Starting) return fail();
-        next(step + 1);
-    });
+    m_setup.queue(
+        line,
+        [this, line, step](const QString&, bool refused) {
+            const bool optional = line == kNoSilenceDetection || line == kNoInactivityTimer;
+            if (refused && !optional && m_state == Starting) return fail();
+            next(step + 1);
+        },
+        line == m_dialLine ? kDialLimit : ModemSetup::kReplyLimit);
 }
 
 void VoiceCall::receive() {
