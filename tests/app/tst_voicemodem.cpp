@@ -69,8 +69,8 @@ private slots:
             variant(
                 qPrintable(QString("DLE %1 ends it").arg(event)),
                 [event](Chipset& c) { c.events = QByteArray("ss") + event + event; }, event);
-        variant(
-            "unplugged mid-stream", [](Chipset&) {}, "unplug");
+        variant("unplugged mid-stream", [](Chipset&) {}, "unplug");
+        variant("dialled, VCON", [](Chipset& c) { c.offHook = "VCON"; }, "dial");
     }
     void calls() {
         QFETCH(Chipset, chip);
@@ -105,14 +105,13 @@ private slots:
             QTRY_VERIFY(DefaultForm<frmMain>::loaded()->mci->Length() > 500);
             return form.Command4->click();
         }
-        const QByteArrayList voice{"AT+FCLASS=8\r",
-                                   "AT+VSM=" + QByteArray::number(chip.code) + ",8000\r",
-                                   "AT+VSD=128,0\r",
-                                   "AT+VIT=0\r",
-                                   "AT+VLS=" + QByteArray::number(chip.vls) + "\r",
-                                   "AT+VRX\r"};
+        const QByteArray offHook = end == "dial" ? QByteArray("ATDT5551234;\r")
+                                                 : "AT+VLS=" + QByteArray::number(chip.vls) + "\r";
+        const QByteArrayList voice{"AT+FCLASS=8\r", "AT+VSM=" + QByteArray::number(chip.code) +
+                                   ",8000\r", "AT+VSD=128,0\r", "AT+VIT=0\r", offHook, "AT+VRX\r"};
+        form.Text1->setText("5551234");
         for (int call = 0; call < (chip.classReset ? 2 : 1); ++call) {
-            form.Command3->click();
+            (end == "dial" ? form.Command2 : form.Command3)->click();
             frmMain* recorder = DefaultForm<frmMain>::loaded();
             QTRY_VERIFY_WITH_TIMEOUT(recorder->mci->Length() >= 2000, 5000);
             if (end == "stall") m_modem->stall(1500);
