@@ -75,8 +75,9 @@ bool serialPortWithoutUart(const QString& path)
     return type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "0";
 }
 
-// A modem answers a question at once; a port with none behind it says nothing.
-constexpr int kAnswerLimitMs = 1000;
+// A modem answers a question within a fraction of a second, also on a busy machine; a port with
+// none behind it says nothing.
+constexpr int kAnswerLimitMs = 2000;
 
 // What the modem answers to line, up to its final result; nothing when it gives none in time.
 std::optional<QString> ask(int fd, const QByteArray& line) {
