@@ -485,6 +485,15 @@ void WavContent::restoreTags() {
         ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
 }
 
+void WavContent::setEnding(const QString& ending) {
+    const QByteArray from = m_call.ending.toUtf8(), to = ending.toUtf8();
+    const qsizetype at = from.isEmpty() ? -1 : m_tags.indexOf(from);
+    if (at < 0 || to.size() != from.size()) return;
+    m_tags.replace(at, to.size(), to);
+    m_call.ending = ending;
+    restoreTags();
+}
+
 bool WavContent::prepareWrite() {
     return (m_held == Held::Working && m_sound) || openWorkingFile();
 }

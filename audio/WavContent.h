@@ -97,6 +97,9 @@ public:
     // move goes on after this has returned None, and late hears if it fails, the working file
     // then staying where it is. Otherwise a copy replaces what is at path.
     ContentFault save(const QString& path, bool store, const LateStoreFailure& late = {});
+    // Puts how the call ended into its tags, in place of what they said so far: a text of the
+    // same length in UTF-8 (kCallUnfinished, kHungUpHere, kHungUpThere), or nothing is changed.
+    void setEnding(const QString& ending);
     // Drops the content's working file; the destructor does too.
     void discard();
 

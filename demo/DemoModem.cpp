@@ -4,8 +4,15 @@
 
 namespace tova::demo {
 
-DemoModem::DemoModem(const QString& portPath, std::chrono::milliseconds ringEvery)
+namespace {
+// A caller says the message a few times over, then hangs up.
+constexpr std::chrono::seconds kCallLength{15};
+} // namespace
+
+DemoModem::DemoModem(const QString& portPath, std::chrono::milliseconds ringEvery,
+                     std::vector<int16_t> message)
     : m_port(portPath)
+    , m_voice(m_port, std::move(message), kCallLength)
 {
     m_ringTimer.setInterval(ringEvery);
     connect(&m_ringTimer, &QTimer::timeout, this, &DemoModem::ring);
@@ -23,6 +30,8 @@ bool DemoModem::open()
 void DemoModem::read()
 {
     const QByteArray bytes = m_port.readAll();
+    if (m_voice.streaming())
+        return m_voice.received(bytes);
     m_port.write(bytes); // echo, as modems do by default
     for (const char c : bytes) {
         if (c != '\r') {
@@ -41,6 +50,8 @@ void DemoModem::command(const QByteArray& line)
     std::printf("modem: %s\n", line.constData());
     std::fflush(stdout);
     const QByteArray body = line.mid(2);
+    if (const auto answer = m_voice.command(body))
+        return reply(*answer);
     // Dialling or answering lifts the handset; ATH0 (or ATH) puts it down again.
     if (body.startsWith('D') || body.startsWith('A') || body == "H1")
         m_offHook = true;
@@ -51,7 +62,7 @@ void DemoModem::command(const QByteArray& line)
 
 void DemoModem::ring()
 {
-    if (!m_offHook)
+    if (!m_offHook && !m_voice.offHook())
         reply("RING");
 }
 

@@ -1,18 +1,23 @@
 #pragma once
 
+#include "DemoVoice.h"
+
 #include <QSerialPort>
 #include <QTimer>
 
 #include <chrono>
+#include <vector>
 
 namespace tova::demo {
 
 // A Hayes modem in miniature on the far end of a serial line: it echoes what it is sent,
 // answers every command line with "OK", and rings now and then while the handset is down.
+// Given the line's message, it is a voice modem too, that streams it (DemoVoice).
 class DemoModem : public QObject {
     Q_OBJECT
 public:
-    DemoModem(const QString& portPath, std::chrono::milliseconds ringEvery);
+    DemoModem(const QString& portPath, std::chrono::milliseconds ringEvery,
+              std::vector<int16_t> message = {});
     bool open();
 
 private:
@@ -25,6 +30,7 @@ private:
     QTimer m_ringTimer;
     QByteArray m_line;
     bool m_offHook = false;
+    DemoVoice m_voice;
 };
 
 } // namespace tova::demo

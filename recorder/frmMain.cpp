@@ -138,6 +138,8 @@ void frmMain::Form_QueryUnload(short& Cancel, short) {
         m_changed = false;
         return;
     }
+    // How the call ended, when the main window has said so.
+    mci->setCallInfo(currentCall());
     try {
         SaveRecording();
     } catch (const RecordingNotStored& failure) {
