@@ -110,13 +110,12 @@ private slots:
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QTRY_COMPARE(went, gone);
-        const QByteArrayList up{"AT H1 \r"}, down{"AT H1 \r", "AT H0 \r"};
-        QTRY_COMPARE(modem.commandLines(), gone.isEmpty() ? up : down);
+        const QByteArrayList lines{"AT H1 \r", "AT H0 \r"}; // hung up once anything went
+        QTRY_COMPARE(modem.commandLines(), lines.mid(0, gone.isEmpty() ? 1 : 2));
         if (!went.contains("tova::frmMain")) QCOMPARE(recorder.mci->Mode(), int(mciModeRecord));
         // The next start: what was left is named after the moment it was cut off.
         QProcess::execute("find", {working.path(), "-type", "f", "-exec", "touch", "-d",
                                    "2007-03-15 14:05:30", "{}", "+"});
-        boxes->whileShown = nullptr;
         recoverInterruptedCalls();
         QCOMPARE(RecordingsFolder::files(), stored);
         for (const QString& name : stored)
