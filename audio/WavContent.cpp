@@ -379,6 +379,8 @@ bool WavContent::reopen(int mode) {
 
 void WavContent::leaveForRecovery() {
     sync();
+    // Held no longer, so that nothing removes it.
+    m_held = Held::Nothing;
     m_path.clear();
     release();
 }
