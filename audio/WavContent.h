@@ -102,6 +102,9 @@ public:
     void setEnding(const QString& ending);
     // Drops the content's working file; the destructor does too.
     void discard();
+    // Puts the content on the disk and lets its working file go without removing it, for the
+    // next start to recover.
+    void leaveForRecovery();
 
 private:
     enum class Held { Nothing, Source, Working, Stored };

@@ -239,6 +239,17 @@ void WaveDevice::close() {
     setMode(mciModeNotOpen);
 }
 
+void WaveDevice::closeForRecovery() {
+    if (m_input) m_input->drain();
+    if (m_content) m_content->leaveForRecovery();
+    close();
+}
+
+void WaveDevice::sync() {
+    if (m_input) m_input->collect();
+    if (m_content) m_content->sync();
+}
+
 void WaveDevice::save(const QString& path) {
     clearError();
     if (!requireOpen()) return;

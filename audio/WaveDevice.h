@@ -68,6 +68,10 @@ public:
     void open(const QString& path);
     // Drops the content, with its working file.
     void close();
+    // Closes, leaving the working file with all that was captured for the next start to recover.
+    void closeForRecovery();
+    // Puts what was captured up to now on the disk, as the sync timer does; recording goes on.
+    void sync();
     // What the next new recording is tagged with; how a call ended also reaches the recording
     // in hand.
     void setCallInfo(const CallInfo& call);

@@ -129,7 +129,12 @@ void frmMain::showEvent(QShowEvent* event) {
         Qt::QueuedConnection);
 }
 
-void frmMain::Form_QueryUnload(short& Cancel, short) {
+void frmMain::Form_QueryUnload(short& Cancel, short UnloadMode) {
+    // The logout may yet be refused: the call goes on, with what it has so far on the disk.
+    if (UnloadMode == vbAppWindows) {
+        mci->setCommand(QStringLiteral("Sync"));
+        return;
+    }
     if (!m_changed) return;
     // A recording that never started, or failed before any audio came, has nothing to store;
     // the status line has said why. Only a running capture may still hold audio in hand.
@@ -143,6 +148,12 @@ void frmMain::Form_QueryUnload(short& Cancel, short) {
     try {
         SaveRecording();
     } catch (const RecordingNotStored& failure) {
+        // Ending with nobody to tell: the next start stores the call from its working file.
+        if (UnloadMode == vbAppTaskManager) {
+            mci->setCommand(QStringLiteral("Keep"));
+            m_changed = false;
+            return;
+        }
         Cancel = 1;
         setMousePointer(vbDefault);
         MsgBox(QStringLiteral(
