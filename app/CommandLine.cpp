@@ -25,7 +25,7 @@ void listPorts() {
         print(stdout, QStringLiteral("COM%1 %2 %3\n")
                           .arg(port)
                           .arg(path.isEmpty() ? QStringLiteral("—") : path,
-                               PortDiagnosis(path).stateText()));
+                               PortDiagnosis(path, PortDiagnosis::AskModem).stateText()));
     }
 }
 
@@ -55,7 +55,7 @@ std::optional<int> runCommandLine(int& argc, char** argv) {
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption ports(
-        QStringLiteral("ports"), QStringLiteral("列出COM3到COM9各是哪个设备、能否打开,然后退出。"));
+        QStringLiteral("ports"), QStringLiteral("列出COM3到COM9各是哪个设备、能否打开、上面的MODEM能否录音,然后退出。"));
     parser.addOption(ports);
 
     if (!parser.parse(app.arguments()) || !parser.positionalArguments().isEmpty()) {

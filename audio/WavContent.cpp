@@ -377,6 +377,14 @@ bool WavContent::reopen(int mode) {
     return m_sound != nullptr;
 }
 
+void WavContent::leaveForRecovery() {
+    sync();
+    // Held no longer, so that nothing removes it.
+    m_held = Held::Nothing;
+    m_path.clear();
+    release();
+}
+
 bool WavContent::openWorkingFile() {
     if (!makePrivateFolder(m_folder)) return false;
     QString path;
@@ -481,8 +489,20 @@ void WavContent::updateHeader() {
 }
 
 void WavContent::restoreTags() {
-    if (m_fd >= 0 && m_tagsAt >= 0 && !m_tags.isEmpty())
-        ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
+    // A failed write leaves the padding where the tags stood; the audio is whole all the same.
+    if (m_fd >= 0 && m_tagsAt >= 0 && !m_tags.isEmpty()) {
+        [[maybe_unused]] const ssize_t written =
+            ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
+    }
+}
+
+void WavContent::setEnding(const QString& ending) {
+    const QByteArray from = m_call.ending.toUtf8(), to = ending.toUtf8();
+    const qsizetype at = from.isEmpty() ? -1 : m_tags.indexOf(from);
+    if (at < 0 || to.size() != from.size()) return;
+    m_tags.replace(at, to.size(), to);
+    m_call.ending = ending;
+    restoreTags();
 }
 
 bool WavContent::prepareWrite() {

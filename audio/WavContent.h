@@ -97,8 +97,14 @@ public:
     // move goes on after this has returned None, and late hears if it fails, the working file
     // then staying where it is. Otherwise a copy replaces what is at path.
     ContentFault save(const QString& path, bool store, const LateStoreFailure& late = {});
+    // Puts how the call ended into its tags, in place of what they said so far: a text of the
+    // same length in UTF-8 (kCallUnfinished, kHungUpHere, kHungUpThere), or nothing is changed.
+    void setEnding(const QString& ending);
     // Drops the content's working file; the destructor does too.
     void discard();
+    // Puts the content on the disk and lets its working file go without removing it, for the
+    // next start to recover.
+    void leaveForRecovery();
 
 private:
     enum class Held { Nothing, Source, Working, Stored };

@@ -2,7 +2,11 @@
 
 #include "AppInfo.h"
 #include "FileNames.h"
+#include "BusyTone.h"
 #include "MciMode.h"
+#include "ModemInput.h"
+#include "Settings.h"
+#include "VoiceLine.h"
 #include "WavContent.h"
 
 #include <QDir>
@@ -155,6 +159,11 @@ void WaveDevice::failContent(ContentFault fault, const QString& path) {
     fail(codeFor(fault), QDir::toNativeSeparators(path));
 }
 
+void WaveDevice::setCallInfo(const CallInfo& call) {
+    m_call = call;
+    if (m_content) m_content->setEnding(call.ending);
+}
+
 bool WaveDevice::requireOpen() {
     if (m_content) return true;
     fail(mciErrNotOpen);
@@ -225,8 +234,20 @@ void WaveDevice::close() {
     endStreams(false);
     if (m_content) m_content->discard();
     m_content.reset();
+    m_busyTone.reset();
     m_frame = 0;
     setMode(mciModeNotOpen);
+}
+
+void WaveDevice::closeForRecovery() {
+    if (m_input) m_input->drain();
+    if (m_content) m_content->leaveForRecovery();
+    close();
+}
+
+void WaveDevice::sync() {
+    if (m_input) m_input->collect();
+    if (m_content) m_content->sync();
 }
 
 void WaveDevice::save(const QString& path) {
@@ -257,7 +278,12 @@ void WaveDevice::record() {
     }
     QString reason;
     PcmFormat format{m_content->sampleRate(), m_content->channels()};
-    auto input = AudioBackendSeam::get().startInput(format, *this, reason);
+    // A call streamed through the modem is recorded from it; a recording made in the query
+    // window never is.
+    const bool call = m_call.direction != kLocalRecording;
+    auto input = call && VoiceLine::instance().isOpen()
+                     ? startModemInput(*this)
+                     : AudioBackendSeam::get().startInput(format, *this, reason);
     if (!input) {
         fail(mciErrNoInput);
         return;
@@ -265,6 +291,10 @@ void WaveDevice::record() {
     endStreams(true);
     m_input = std::move(input);
     m_recordFault = mciErrNone;
+    const Settings& settings = Settings::current();
+    if (call && settings.hangUpOnBusy && !m_busyTone && format.sampleRate == 8000 &&
+        format.channels == 1)
+        m_busyTone = std::make_unique<BusyToneDetector>(settings.busyTone);
     setMode(mciModeRecord);
 }
 
@@ -337,6 +367,9 @@ void WaveDevice::captured(QByteArrayView pcm) {
     m_partial.append(pcm.data(), pcm.size());
     const qint64 frames = m_partial.size() / frameBytes;
     if (frames == 0) return;
+    if (m_busyTone && !m_busyTone->heard() &&
+        m_busyTone->hear(reinterpret_cast<const int16_t*>(m_partial.constData()), int(frames)))
+        VoiceLine::instance().farEndHungUp();
     const bool written =
         m_content->write(m_frame, reinterpret_cast<const qint16*>(m_partial.constData()), frames);
     m_partial.remove(0, frames * frameBytes);

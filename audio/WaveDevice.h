@@ -13,6 +13,7 @@
 
 namespace tova {
 
+class BusyToneDetector;
 class WavContent;
 enum class ContentFault;
 
@@ -67,8 +68,13 @@ public:
     void open(const QString& path);
     // Drops the content, with its working file.
     void close();
-    // What the next new recording is tagged with.
-    void setCallInfo(const CallInfo& call) { m_call = call; }
+    // Closes, leaving the working file with all that was captured for the next start to recover.
+    void closeForRecovery();
+    // Puts what was captured up to now on the disk, as the sync timer does; recording goes on.
+    void sync();
+    // What the next new recording is tagged with; how a call ended also reaches the recording
+    // in hand.
+    void setCallInfo(const CallInfo& call);
     // While recording, stores everything captured up to now; the recording goes on. In the
     // recordings folder the working file moves to a name nothing has yet (mciErrNameTaken
     // when taken); elsewhere a copy replaces what is there.
@@ -135,6 +141,8 @@ private:
     QTimer m_syncTimer;
     int m_recordFault = mciErrNone;
     CallInfo m_call;
+    // Listens for the exchange's busy tone in a call's audio as it is collected.
+    std::unique_ptr<BusyToneDetector> m_busyTone;
 };
 
 } // namespace tova

@@ -22,6 +22,7 @@ void writeCallTags(SNDFILE* file, const CallInfo& call) {
     setTag(file, SF_STR_TITLE, call.number);
     setTag(file, SF_STR_ARTIST, call.name);
     setTag(file, SF_STR_COMMENT, call.direction);
+    setTag(file, SF_STR_GENRE, call.ending);
     // With its offset from UTC, which Qt leaves out of a local time, so that the moment is the
     // same wherever the file is read.
     const QDateTime start = call.start.toOffsetFromUtc(call.start.offsetFromUtc());
@@ -31,7 +32,7 @@ void writeCallTags(SNDFILE* file, const CallInfo& call) {
 
 CallInfo callTags(SNDFILE* file) {
     return {tag(file, SF_STR_TITLE), tag(file, SF_STR_ARTIST), tag(file, SF_STR_COMMENT),
-            QDateTime::fromString(tag(file, SF_STR_DATE), Qt::ISODate)};
+            QDateTime::fromString(tag(file, SF_STR_DATE), Qt::ISODate), tag(file, SF_STR_GENRE)};
 }
 
 TaggedCall readCallTags(const QString& path) {

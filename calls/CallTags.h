@@ -16,7 +16,7 @@ struct TaggedCall {
 inline const QString kTaggingSoftware = QStringLiteral("TOVA电话录音系统");
 
 // Puts the call's fields into the file's INFO tags: number as title, name as artist, direction
-// as comment, start as date (ISO 8601). Only a file opened for writing with no audio written
+// as comment, start as date (ISO 8601), how it ended as genre. Only a file opened for writing with no audio written
 // yet takes them; empty fields are left out.
 void writeCallTags(SNDFILE* file, const CallInfo& call);
 

@@ -257,8 +257,14 @@ void frmMain2::Command1_Click() {
     unloadForm(vbFormCode);
 }
 
-void frmMain2::Form_QueryUnload(short& Cancel, short) {
+void frmMain2::Form_QueryUnload(short& Cancel, short UnloadMode) {
     if (changed != kTrue) return;
+    // Ending with nobody to ask: the next start stores the recording like a call cut off.
+    if (UnloadMode == vbAppTaskManager) {
+        mci2->setCommand(QStringLiteral("Keep"));
+        changed = kFalse;
+        return;
+    }
     if (mayDropContent()) {
         mci2->setCommand(QStringLiteral("close"));
         changed = kFalse;

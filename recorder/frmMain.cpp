@@ -132,7 +132,12 @@ void frmMain::showEvent(QShowEvent* event) {
         Qt::QueuedConnection);
 }
 
-void frmMain::Form_QueryUnload(short& Cancel, short) {
+void frmMain::Form_QueryUnload(short& Cancel, short UnloadMode) {
+    // The logout may yet be refused: the call goes on, with what it has so far on the disk.
+    if (UnloadMode == vbAppWindows) {
+        mci->setCommand(QStringLiteral("Sync"));
+        return;
+    }
     if (!m_changed) return;
     // A recording that never started, or failed before any audio came, has nothing to store;
     // the status line has said why. Only a running capture may still hold audio in hand.
@@ -141,9 +146,17 @@ void frmMain::Form_QueryUnload(short& Cancel, short) {
         m_changed = false;
         return;
     }
+    // How the call ended, when the main window has said so.
+    mci->setCallInfo(currentCall());
     try {
         SaveRecording();
     } catch (const RecordingNotStored& failure) {
+        // Ending with nobody to tell: the next start stores the call from its working file.
+        if (UnloadMode == vbAppTaskManager) {
+            mci->setCommand(QStringLiteral("Keep"));
+            m_changed = false;
+            return;
+        }
         Cancel = 1;
         setMousePointer(vbDefault);
         MsgBox(QStringLiteral(
