@@ -240,10 +240,10 @@ void Form1::connectHandlers() {
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(&m_voice, &VoiceCall::lineEnded, this, &Form1::lineEnded);
-    connect(&m_voice, &VoiceCall::rang, this, &Form1::showCaller);
+    connect(&m_voice, &VoiceCall::rang, this, [this] { takeRingsAndReport(QStringLiteral("RING")); });
     connect(&m_voice, &VoiceCall::callerIdSent, this, [this](const QString& report) {
         m_callerId.take(report + QStringLiteral("\r\n"));
-        showCaller();
+        takeRingsAndReport({});
     });
     connect(&m_voice, &VoiceCall::failed, this, [this] { MsgBox(kVoiceFailedText); });
     // Heard by the recorder while it collects the call's audio: handled once that has returned.
