@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallAttempts.h"
 #include "CallerId.h"
 #include "Form.h"
 #include "MSComm.h"
@@ -43,8 +44,10 @@ public:
     QLabel* Label4;
     QLabel* Label5;
     QLabel* Image1;
-    // Who calls, while the phone rings and through the call answered.
+    // Who calls, while the phone rings and through the call answered; whom a dial calls.
     QLabel* lblCaller;
+    // "未接来电：N", shown while N > 0; a click opens the call log on the missed calls.
+    QPushButton* cmdMissed;
     QTimer* Timer1;
     QTimer* Timer2;
 
@@ -60,6 +63,7 @@ public:
     void Command4_Click();
     void Command5_Click();
     void Command7_Click();
+    void cmdMissed_Click();
 
 protected:
     void Form_Load() override;
@@ -74,8 +78,10 @@ private:
     void watchForModem(short first, short last);
     void modemWatch_Timer();
     void modemOpened();
-    void showCaller();
-    void ringWatch_Timer();
+    void showCaller(const QString& prefix, const QString& number, const QString& name);
+    void takeRingsAndReport(const QString& reply);
+    void attempts_Missed();
+    void journal_MissedCount(int count);
     void forgetCaller();
     // What 挂断电话 does, also when the line says the call is over (byItself): status goes to
     // Label4 and ending to the call's tags.
@@ -89,8 +95,8 @@ private:
     bool FileOpen(const QString& StrURL, const QString& ExeParameters);
 
     QTimer m_modemWatch;
-    QTimer m_ringWatch;
     CallerIdReader m_callerId;
+    CallAttempts m_attempts;
     ModemSetup m_setup;
     // Records the call through the modem itself, with [audio] source=modem.
     VoiceCall m_voice;

@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "ArchivePath.h"
 #include "CallInfo.h"
+#include "JournalService.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
 #include "RegionalClock.h"
@@ -11,6 +12,7 @@
 #include "WaveDevice.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -108,6 +110,7 @@ frmMain::~frmMain() {
 }
 
 void frmMain::Form_Load() {
+    m_attempt = currentAttempt();
     mci->setCallInfo(currentCall());
     mci->setCommand(QStringLiteral("Open"));
     mci->setRecordMode(1);
@@ -177,6 +180,7 @@ void frmMain::SaveRecording() {
         mci->setCommand(QStringLiteral("Save"));
     }
     if (mci->Error() != 0) throw RecordingNotStored(path, mci->ErrorMessage());
+    JournalService::instance().linkRecording(m_attempt, QFileInfo(path).fileName());
     setMousePointer(vbHourglass);
     mci->setCommand(QStringLiteral("close"));
     m_changed = false;
