@@ -65,6 +65,9 @@ Settings Settings::read() {
         settings.audioSource.clear();
         bad(QStringLiteral("audio/source"));
     }
+    settings.webListen = text(file, QStringLiteral("web/listen")).trimmed();
+    settings.webCertificate = text(file, QStringLiteral("web/certificate")).trimmed();
+    settings.webKey = text(file, QStringLiteral("web/key")).trimmed();
     return settings;
 }
 

@@ -20,6 +20,11 @@ public:
     bool callerId = false;
     // [audio] source: the sound server's source to record; empty for its default input.
     QString audioSource;
+    // [web] listen, certificate, key: where `--serve` listens and the PEM files of its TLS
+    // certificate, as written; the server judges them.
+    QString webListen;
+    QString webCertificate;
+    QString webKey;
     // One line per bad value, for the user.
     QStringList problems;
 
