@@ -28,14 +28,15 @@ void say(const QString& text) {
 
 // One line from standard input; without echo where it is a terminal.
 std::optional<QByteArray> askLine(const QString& prompt) {
-    say(prompt);
     termios saved{};
     const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    // Silent before the prompt shows, so that nothing typed at once is echoed.
     if (terminal) {
         termios silent = saved;
         silent.c_lflag &= ~tcflag_t(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
     }
+    say(prompt);
     std::string line;
     const bool read = bool(std::getline(std::cin, line));
     if (terminal) {

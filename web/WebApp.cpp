@@ -16,10 +16,6 @@ namespace {
 const QByteArray kCookie = "tova_session";
 const QByteArray kCsrfHeader = "x-csrf-token";
 const QByteArray kHtml = "text/html; charset=utf-8";
-const QByteArray kPolicy =
-    "default-src 'none'; script-src 'self'; style-src 'self'; media-src 'self'; "
-    "connect-src 'self'; img-src 'self'; form-action 'self'; frame-ancestors 'none'; "
-    "base-uri 'none'";
 
 QByteArray asset(const QString& name) {
     QFile file(QStringLiteral(":/web/") + name);
@@ -46,15 +42,6 @@ HttpResponse loginPage(int status, const QString& message) {
 bool sameToken(const QByteArray& given, const QByteArray& expected) {
     return !expected.isEmpty() && given.size() == expected.size() &&
            sodium_memcmp(given.constData(), expected.constData(), size_t(given.size())) == 0;
-}
-
-HttpResponse withSecurityHeaders(HttpResponse response) {
-    response.header("Content-Security-Policy", kPolicy)
-        .header("X-Content-Type-Options", "nosniff")
-        .header("X-Frame-Options", "DENY")
-        .header("Referrer-Policy", "no-referrer")
-        .header("Cache-Control", "no-store");
-    return response;
 }
 
 } // namespace
@@ -112,7 +99,7 @@ HttpResponse WebApp::handle(const HttpRequest& request) {
     } else if (path.startsWith("/files/") && get) {
         response = recording(request);
     }
-    return withSecurityHeaders(std::move(response));
+    return response;
 }
 
 bool WebApp::fromOwnPage(const HttpRequest& request) {
