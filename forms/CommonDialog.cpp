@@ -1,20 +1,46 @@
 #include "CommonDialog.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
+#include <QRegularExpression>
 
 namespace tova {
+
+namespace {
+
+// The chosen type's own extension: "*.wav" gives ".wav", "Excel (*.xlsx)" ".xlsx".
+QString suffixOf(const QString& filter)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+    return pattern.match(filter).captured(1);
+}
+
+QString chosenFile(QFileDialog& dialog)
+{
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
 
 QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter)
 {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(filter);
-    // The filter's own extension: "*.wav" gives ".wav", "*.csv" ".csv".
-    dialog.setDefaultSuffix(QFileInfo(filter).suffix());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().constFirst();
+    dialog.setDefaultSuffix(suffixOf(filter));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& chosen) { dialog.setDefaultSuffix(suffixOf(chosen)); });
+    return chosenFile(dialog);
+}
+
+QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(filter);
+    return chosenFile(dialog);
 }
 
 DialogCancelled::DialogCancelled()

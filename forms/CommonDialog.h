@@ -10,16 +10,19 @@ class QWidget;
 
 namespace tova {
 
-// The save-file dialog as the desktop shows it. Returns the chosen path, empty when cancelled.
+// The save-file and open-file dialogs as the desktop shows them. Return the chosen path, empty
+// when cancelled. A filter may offer several types: "CSV (*.csv);;Excel (*.xlsx)".
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
     virtual QString saveFileName(QWidget* parent, const QString& filter) = 0;
+    virtual QString openFileName(QWidget* parent, const QString& filter) = 0;
 };
 
 class QtFileDialogs : public FileDialogs {
 public:
     QString saveFileName(QWidget* parent, const QString& filter) override;
+    QString openFileName(QWidget* parent, const QString& filter) override;
 };
 
 using FileDialogSeam = Seam<FileDialogs, QtFileDialogs>;

@@ -1,6 +1,6 @@
 #include "CallDetails.h"
 
-#include "RecordingIndex.h"
+#include "Journal.h"
 #include "RegionalClock.h"
 
 #include <QLabel>
@@ -13,16 +13,15 @@ CallDetails::CallDetails(const QList<QLabel*>& labels)
         label->setTextFormat(Qt::PlainText);
 }
 
-void CallDetails::show(const Recording* recording) {
+void CallDetails::show(const CallLogRow* call) {
     QStringList texts(m_labels.size());
-    if (recording && recording->isCall()) {
+    if (call) {
         const RegionalClock& clock = ClockSeam::get();
-        const CallInfo& call = recording->tagged.call;
-        const QDateTime started = recording->started();
-        texts = {call.number, call.name, call.direction,
-                 clock.dateText(started.date()) + u' ' + clock.timeText(started.time()),
-                 secondsText(recording->tagged.milliseconds, clock.decimalPoint()) +
-                     QStringLiteral(" 秒")};
+        texts = {call->number, call->name(), call->direction,
+                 clock.dateText(call->start.date()) + u' ' + clock.timeText(call->start.time()),
+                 call->milliseconds < 0 ? QString()
+                                        : secondsText(call->milliseconds, clock.decimalPoint()) +
+                                              QStringLiteral(" 秒")};
     }
     for (qsizetype i = 0; i < m_labels.size(); ++i)
         m_labels[i]->setText(texts.value(i));

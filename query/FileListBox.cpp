@@ -1,5 +1,6 @@
 #include "FileListBox.h"
 
+#include "FileNames.h"
 #include "FolderFiles.h"
 
 #include <QDir>
@@ -20,32 +21,49 @@ bool FileListBox::setPath(const QString& folder) {
     m_path = folder;
     m_files.clear();
     for (const FolderFile& file : folderFiles(folder, false))
-        m_files.append(file.name);
-    std::sort(m_files.begin(), m_files.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
+        m_files.append({file.name, displayFileName(file.name)});
+    std::sort(m_files.begin(), m_files.end(), [](const File& a, const File& b) {
+        return a.shown.compare(b.shown, Qt::CaseInsensitive) < 0;
     });
-    clear();
-    addItems(m_files);
+    showOnly({});
     return QDir(folder).exists();
 }
 
-void FileListBox::showOnly(const std::function<bool(const QString&)>& keep) {
-    const QString selected = FileName();
-    QStringList shown;
-    qsizetype selectedRow = -1;
-    for (const QString& file : m_files) {
-        if (keep && !keep(file)) continue;
-        if (file == selected) selectedRow = shown.size();
-        shown.append(file);
-    }
+void FileListBox::fill(const QList<const File*>& files, const QString& selected) {
     clear();
-    addItems(shown);
-    if (selectedRow >= 0) setCurrentRow(int(selectedRow));
+    int selectedRow = -1;
+    for (const File* file : files) {
+        auto* item = new QListWidgetItem(file->shown);
+        item->setData(Qt::UserRole, file->name);
+        if (file->name == selected) selectedRow = count();
+        addItem(item);
+    }
+    if (selectedRow >= 0) setCurrentRow(selectedRow);
+}
+
+void FileListBox::showOnly(const std::function<bool(const QString&)>& keep) {
+    QList<const File*> shown;
+    for (const File& file : m_files)
+        if (!keep || keep(file.name)) shown.append(&file);
+    fill(shown, FileName());
+}
+
+bool FileListBox::select(const QString& name) {
+    for (int row = 0; row < count(); ++row) {
+        if (item(row)->data(Qt::UserRole).toString() != name) continue;
+        setCurrentRow(row);
+        return true;
+    }
+    const auto file = std::find_if(m_files.cbegin(), m_files.cend(),
+                                   [&](const File& one) { return one.name == name; });
+    if (file == m_files.cend()) return false;
+    showOnly({});
+    return select(name);
 }
 
 QString FileListBox::FileName() const {
     const QList<QListWidgetItem*> selected = selectedItems();
-    return selected.isEmpty() ? QString() : selected.constFirst()->text();
+    return selected.isEmpty() ? QString() : selected.constFirst()->data(Qt::UserRole).toString();
 }
 
 } // namespace tova

@@ -7,27 +7,36 @@
 namespace tova {
 
 // A list of the files of one folder, by name, one selectable at a time. It reads the folder
-// when the folder is set and not again; it can show only some of those files.
+// when the folder is set and not again; it can show only some of those files. A name that is
+// not UTF-8 is shown as displayFileName reads it and kept as fileNameFromBytes gives it.
 class FileListBox : public QListWidget {
     Q_OBJECT
 public:
     explicit FileListBox(QWidget* parent = nullptr);
 
     QString Path() const { return m_path; }
-    // Lists every file of `folder`, whatever its name; false when the folder does not exist,
+    // Lists every file of `folder` but the hidden ones; false when the folder does not exist,
     // and the list is then empty.
     bool setPath(const QString& folder);
 
     // Shows those files of the folder that keep accepts, all of them for an empty keep; the
     // selected file stays selected while it is shown.
     void showOnly(const std::function<bool(const QString&)>& keep);
+    // Selects the file of that name, shown or not; false when the folder has none.
+    bool select(const QString& name);
 
     // The selected file's name without its folder, empty when nothing is selected.
     QString FileName() const;
 
 private:
+    struct File {
+        QString name;
+        QString shown;
+    };
+    void fill(const QList<const File*>& files, const QString& selected);
+
     QString m_path;
-    QStringList m_files;
+    QList<File> m_files;
 };
 
 } // namespace tova

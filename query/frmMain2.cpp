@@ -2,16 +2,17 @@
 
 #include "AppInfo.h"
 #include "CallDetails.h"
-#include "CallLog.h"
+#include "CallLogExport.h"
 #include "FileListBox.h"
+#include "FileNames.h"
+#include "JournalService.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
 #include "PositionDisplay.h"
-#include "RecordingIndex.h"
-#include "RecordingSearch.h"
 #include "Slider.h"
 #include "Twips.h"
 #include "WaveDevice.h"
+#include "frmCallLog.h"
 
 #include <QAction>
 #include <QDir>
@@ -49,17 +50,20 @@ constexpr ControlDesign kDesign[] = {
     {"lblStart", nullptr, 5400, 4560, 7200, 375},
     {"lblLengthCaption", "时长：", 4440, 5040, 900, 375},
     {"lblLength", nullptr, 5400, 5040, 7200, 375},
+    // Below the exit button, which the details' rows would run into.
+    {"lblNoteCaption", "备注：", 4440, 6360, 900, 375},
+    {"txtNote", nullptr, 5400, 6360, 7200, 375},
+    {"lblLearning", nullptr, 4440, 6840, 8160, 375},
 };
 
 constexpr const char* kCaptions[] = {"lblSearch",           "lblNumberCaption", "lblNameCaption",
-                                     "lblDirectionCaption", "lblStartCaption",  "lblLengthCaption"};
+                                     "lblDirectionCaption", "lblStartCaption",  "lblLengthCaption",
+                                     "lblNoteCaption"};
 // In the order CallDetails takes them.
 constexpr const char* kDetails[] = {"lblNumber", "lblName", "lblDirection", "lblStart",
                                     "lblLength"};
 
-constexpr const char* kTabOrder[] = {"mci2", "File1", "sld2", "Command1", "txtSearch"};
-
-const QString kCallLogFilter = QStringLiteral("*.csv");
+constexpr const char* kTabOrder[] = {"mci2", "File1", "sld2", "Command1", "txtSearch", "txtNote"};
 
 constexpr int kSliderMax = 10;
 constexpr int kSliderSmallChange = 1;
@@ -86,14 +90,17 @@ frmMain2::frmMain2()
     , Command1(named(new QPushButton(m_client), "Command1"))
     , lblFolderMissing(named(new QLabel(m_client), "lblFolderMissing"))
     , txtSearch(named(new QLineEdit(m_client), "txtSearch"))
-    , m_display(std::make_unique<PositionDisplay>(*mci2, *lblNow2, *lblTotal2, *sld2))
-    , m_index(std::make_unique<RecordingIndex>(recordingsFolder())) {
+    , txtNote(named(new QLineEdit(m_client), "txtNote"))
+    , lblLearning(named(new QLabel(m_client), "lblLearning"))
+    , m_display(std::make_unique<PositionDisplay>(*mci2, *lblNow2, *lblTotal2, *sld2)) {
     setWindowTitle(QStringLiteral("欢迎进入语音查询"));
 
     mnuFileOpen = m_menuBar->addAction(QStringLiteral("打开语音文件"));
     mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
     mnuExport = m_menuBar->addAction(QStringLiteral("导出通话记录…"));
     mnuExport->setObjectName(QStringLiteral("mnuExport"));
+    mnuCallLog = m_menuBar->addAction(QStringLiteral("通话记录"));
+    mnuCallLog->setObjectName(QStringLiteral("mnuCallLog"));
 
     for (const char* name : kCaptions)
         named(new QLabel(m_client), name);
@@ -101,8 +108,9 @@ frmMain2::frmMain2()
     for (const char* name : kDetails)
         details.append(named(new QLabel(m_client), name));
     m_details = std::make_unique<CallDetails>(details);
-    txtSearch->setPlaceholderText(QStringLiteral("号码、姓名或文件名"));
+    txtSearch->setPlaceholderText(QStringLiteral("号码、姓名、备注或文件名"));
     txtSearch->setClearButtonEnabled(true);
+    txtNote->setEnabled(false);
 
     applyDesign(m_client, kDesign);
     applyTabOrder(m_client, kTabOrder);
@@ -126,8 +134,16 @@ frmMain2::frmMain2()
 
     connect(mnuFileOpen, &QAction::triggered, this, &frmMain2::mnuFileOpen_Click);
     connect(mnuExport, &QAction::triggered, this, &frmMain2::mnuExport_Click);
+    connect(mnuCallLog, &QAction::triggered, this, &frmMain2::mnuCallLog_Click);
     connect(File1, &FileListBox::itemSelectionChanged, this, &frmMain2::File1_Click);
     connect(txtSearch, &QLineEdit::textChanged, this, &frmMain2::txtSearch_Change);
+    connect(txtNote, &QLineEdit::editingFinished, this, &frmMain2::txtNote_LostFocus);
+    JournalService& journal = JournalService::instance();
+    connect(&journal, &JournalService::learning, this, &frmMain2::journal_Learning);
+    // What the index learns meanwhile is searched too.
+    connect(&journal, &JournalService::changed, this, [this] {
+        if (!txtSearch->text().isEmpty()) txtSearch_Change();
+    });
     connect(Command1, &QPushButton::clicked, this, &frmMain2::Command1_Click);
     connect(mci2, &MMControl::StatusUpdate, this, &frmMain2::mci2_StatusUpdate);
     connect(mci2, &MMControl::RecordClick, this, &frmMain2::mci2_RecordClick);
@@ -145,6 +161,9 @@ void frmMain2::Form_Load() {
     mci2->setRecordMode(kRecordOverwrite);
     changed = kFalse;
     listRecordings();
+    const LearnProgress progress = JournalService::instance().progress();
+    journal_Learning(progress.done, progress.total);
+    reportJournalProblems(this);
 }
 
 void frmMain2::listRecordings() {
@@ -153,8 +172,13 @@ void frmMain2::listRecordings() {
         lblFolderMissing->setText(QStringLiteral("找不到录音文件夹：") +
                                   QDir::toNativeSeparators(recordingsFolder()));
     lblFolderMissing->setVisible(!listed);
-    m_index->refresh();
+    JournalService::instance().folderChanged();
     txtSearch_Change();
+}
+
+void frmMain2::openRecording(const QString& fileName) {
+    if (!File1->select(fileName)) listRecordings();
+    if (File1->select(fileName)) mnuFileOpen_Click();
 }
 
 void frmMain2::mnuFileOpen_Click() {
@@ -172,25 +196,68 @@ void frmMain2::mnuFileOpen_Click() {
     setMousePointer(vbDefault);
 }
 
-// Calls stored since the window opened are in the log too, though not in the list.
+// Every call of the journal, missed calls and calls stored since the window opened too.
 void frmMain2::mnuExport_Click() {
-    const QString path = FileDialogSeam::get().saveFileName(this, kCallLogFilter);
-    if (path.isEmpty()) return;
-    setMousePointer(vbHourglass);
-    m_index->refresh();
-    QString error;
-    const bool saved = saveCallLog(path, m_index->recordings(), error);
-    setMousePointer(vbDefault);
-    if (!saved)
-        MsgBox(QStringLiteral("通话记录没有导出：") + error, vbExclamation, kAppTitle, this);
+    exportCallLog(this, {}, {});
+}
+
+void frmMain2::mnuCallLog_Click() {
+    DefaultForm<frmCallLog>::Show();
 }
 
 void frmMain2::File1_Click() {
-    m_details->show(m_index->find(File1->FileName()));
+    const QString name = File1->FileName();
+    const int asked = ++m_detailsAsked;
+    m_shownCall = 0;
+    m_details->show(nullptr);
+    txtNote->clear();
+    txtNote->setEnabled(false);
+    if (name.isEmpty()) return;
+    JournalService::instance().ask<std::optional<CallLogRow>>(
+        this, [name](Journal& journal) { return journal.recording(name); },
+        [this, asked](const std::optional<CallLogRow>& call) {
+            if (asked != m_detailsAsked || !call) return;
+            m_shownCall = call->id;
+            m_details->show(&*call);
+            txtNote->setText(call->note);
+            txtNote->setEnabled(true);
+        });
 }
 
+// File names are matched here at once; numbers, names and notes as the journal answers.
 void frmMain2::txtSearch_Change() {
-    File1->showOnly(RecordingSearch(*m_index, txtSearch->text()));
+    const QString text = txtSearch->text();
+    const int asked = ++m_searchAsked;
+    if (text.isEmpty()) return File1->showOnly({});
+    const auto show = [this, text] {
+        File1->showOnly([this, &text](const QString& name) {
+            return displayFileName(name).contains(text, Qt::CaseInsensitive) ||
+                   m_found.contains(name);
+        });
+    };
+    m_found.clear();
+    show();
+    JournalService::instance().ask<QStringList>(
+        this, [text](Journal& journal) { return journal.recordingsMatching(text); },
+        [this, asked, show](const QStringList& names) {
+            if (asked != m_searchAsked) return;
+            m_found = QSet<QString>(names.cbegin(), names.cend());
+            show();
+        });
+}
+
+void frmMain2::txtNote_LostFocus() {
+    const qint64 call = m_shownCall;
+    const QString note = txtNote->text();
+    if (call == 0) return;
+    JournalService::instance().write(
+        [call, note](Journal& journal) { journal.setNote(call, note); });
+}
+
+void frmMain2::journal_Learning(qint64 done, qint64 total) {
+    lblLearning->setVisible(done < total);
+    lblLearning->setText(
+        QStringLiteral("正在读取录音的信息：%1 / %2，查找先在已读的录音中进行").arg(done).arg(total));
 }
 
 void frmMain2::Command1_Click() {

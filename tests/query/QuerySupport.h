@@ -2,10 +2,14 @@
 
 #include "CallTags.h"
 #include "FileListBox.h"
+#include "FileNames.h"
+#include "Journal.h"
 #include "RecordingsFolder.h"
 #include "WavProbe.h"
 #include "frmMain2.h"
 
+#include <QApplication>
+#include <QInputMethodEvent>
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +25,7 @@ inline bool writeRecording(const QString& name, int ms) {
 // them: tags first, then the audio.
 inline bool writeTaggedRecording(const QString& name, const CallInfo& call, int ms) {
     SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(QFile::encodeName(RecordingsFolder::file(name)), SFM_WRITE, &info);
+    SNDFILE* file = sf_open(fileNameBytes(RecordingsFolder::file(name)), SFM_WRITE, &info);
     if (!file) return false;
     writeCallTags(file, call);
     const std::vector<short> silence(std::size_t(ms * 8));
@@ -41,6 +45,11 @@ template <class T = QWidget> T* queryControl(const char* name) {
     return window ? window->findChild<T*>(QString::fromLatin1(name)) : nullptr;
 }
 
+// The journal's file, once it is there.
+inline QString journalFile() {
+    return Journal::path(RecordingsFolder::path());
+}
+
 // What a user does with the mouse: pick an entry of File1, choose "打开语音文件".
 inline void selectFile(const QString& name) {
     auto* list = queryControl<FileListBox>("File1");
@@ -50,9 +59,22 @@ inline void selectFile(const QString& name) {
                       list->visualItemRect(found[0]).center());
 }
 
+// As an input method commits what was typed, Chinese or not.
+inline void typeText(QWidget* field, const QString& text) {
+    QInputMethodEvent typed;
+    typed.setCommitString(text);
+    QApplication::sendEvent(field, &typed);
+}
+
+// Chooses a command of the window's menu bar.
+inline void chooseMenu(QWidget* window, const char* name) {
+    auto* bar = window->findChild<QMenuBar*>();
+    QTest::mouseClick(bar, Qt::LeftButton, {},
+                      bar->actionGeometry(window->findChild<QAction*>(name)).center());
+}
+
 inline void chooseOpen() {
-    auto* bar = DefaultForm<frmMain2>::loaded()->findChild<QMenuBar*>();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
+    chooseMenu(DefaultForm<frmMain2>::loaded(), "mnuFileOpen");
 }
 
 } // namespace tova::test

@@ -2,11 +2,9 @@
 #include "Fakes.h"
 #include "MMControl.h"
 #include "QuerySupport.h"
-#include "RecordingIndex.h"
 #include "Slider.h"
 #include "Windows.h"
 
-#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -17,8 +15,7 @@ using namespace tova;
 using namespace tova::test;
 
 // The query window over the fake sound system, with message boxes and the save dialog answered,
-// in a German locale: seconds are written with a decimal comma. Its index lives in a private
-// cache folder.
+// in a German locale: seconds are written with a decimal comma.
 class QueryWindowTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_temp;
@@ -35,12 +32,23 @@ class QueryWindowTest : public QObject {
         chooseOpen();
     }
     const CallInfo m_in{"13800138000", "王小明", kIncoming, QDateTime({2024, 5, 20}, {14, 30, 15})};
+    // "通话.wav" in GBK, as a Windows PC names it.
+    const QString m_gbk = fileNameFromBytes("\xcd\xa8\xbb\xb0.wav");
     QStringList shownFiles() {
         QStringList names;
         for (const QListWidgetItem* item :
              queryControl<FileListBox>("File1")->findItems("*", Qt::MatchWildcard))
             names << item->text();
         return names;
+    }
+
+    QString shownDetails() {
+        QStringList shown;
+        for (const char* name : {"lblNumber", "lblName", "lblDirection", "lblStart", "lblLength"}) {
+            shown << queryControl<QLabel>(name)->text();
+            if (queryControl<QLabel>(name)->textFormat() != Qt::PlainText) shown << "markup";
+        }
+        return shown.join(u'|');
     }
 
 private slots:
@@ -54,14 +62,19 @@ private slots:
             {"+8613800138000", "<i>WANG</i>", kOutgoing, QDateTime({2024, 5, 21}, {9, 0})}, 2000));
         QVERIFY(writeTaggedRecording(
             "raw.wav", {"=1+2", "A\t\"B\",C" + QString(40, u'x'), kLocalRecording, {}}, 500));
+        QVERIFY(writeTaggedRecording(
+            m_gbk, {"01088886666", "李四", kIncoming, QDateTime({2024, 5, 19}, {8, 0})}, 1000));
+        QVERIFY(writeRecording(".hidden.wav", 500));
         QVERIFY(QFile(RecordingsFolder::file("notes.txt")).open(QIODevice::WriteOnly));
         QVERIFY(QDir(RecordingsFolder::path()).mkdir("old"));
     }
-    // Each load lists every file of the folder, but not its folders.
+    // Each load lists every file of the folder, but not its folders nor its hidden files (the
+    // journal's folder is both); a name in GBK bytes as GB18030 reads it.
     void init() {
         m_boxes->shown.clear();
         DefaultForm<frmMain2>::Show();
-        QCOMPARE(queryControl<FileListBox>("File1")->count(), 6);
+        QCOMPARE(shownFiles(), QStringList({"a.wav", "in.wav", "long.wav", "notes.txt", "out.wav",
+                                            "raw.wav", "通话.wav"}));
     }
     void cleanup() {
         m_boxes->answers = {vbNo};
@@ -88,8 +101,8 @@ private slots:
     }
 
     // Selecting a file shows its call as plain text, cleaned as caller ID is; a file without
-    // tags has its last change as start, one without audio nothing. The index is made again
-    // when it is corrupt, and a file changed while the window was closed is read again.
+    // tags has its last change as start, one without audio nothing. A file changed while the
+    // window was closed is read again, also when the change kept its modification time.
     void details_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("expected");
@@ -103,37 +116,50 @@ private slots:
                                   << "|||modified|1.5 秒";
         QTest::newRow("no audio") << "notes.txt"
                                   << "||||";
-        QTest::newRow("index corrupt") << "in.wav" << in;
+        QTest::newRow("GBK name") << "通话.wav"
+                                  << "01088886666|李四|呼入|2024-5-19 8:00:00|1 秒";
         QTest::newRow("retagged while closed") << "in.wav" << QString(in).replace("138", "139");
+        QTest::newRow("retagged, same modification time")
+            << "in.wav" << QString(in).replace("138", "139");
     }
     void details() {
         QFETCH(QString, file);
         QFETCH(QString, expected);
         const ClockFake clock;
-        const QString index = RecordingIndex::defaultPath(RecordingsFolder::path());
         const QString row = QString::fromUtf8(QTest::currentDataTag());
-        QCOMPARE(QFile::permissions(index) & ~(QFile::ReadUser | QFile::WriteUser),
-                 QFile::ReadOwner | QFile::WriteOwner);
+        QTRY_COMPARE(QFile::permissions(journalFile()) & ~(QFile::ReadUser | QFile::WriteUser),
+                     QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFileInfo(QFileInfo(journalFile()).path()).permissions() & 0x0077, 0);
         unloadAllWindows();
-        QFile db(index);
-        if (row.contains("corrupt"))
-            QVERIFY(db.open(QIODevice::WriteOnly) && db.write(QByteArray(4096, 'x')) == 4096);
-        db.close();
         CallInfo call = m_in;
         call.number.replace("138", "139");
+        const QDateTime modified = QFileInfo(RecordingsFolder::file(file)).lastModified();
         if (row.contains("retagged")) QVERIFY(writeTaggedRecording(file, call, 1500));
+        if (row.contains("same modification time")) {
+            QFile retagged(RecordingsFolder::file(file));
+            QVERIFY(retagged.open(QIODevice::ReadWrite) &&
+                    retagged.setFileTime(modified, QFileDevice::FileModificationTime));
+        }
         DefaultForm<frmMain2>::Show();
         selectFile(file);
-        const QDateTime modified = QFileInfo(RecordingsFolder::file(file)).lastModified();
         expected.replace("modified", clock->dateText(modified.date()) + u' ' +
                                          clock->timeText(modified.time()));
-        QStringList shown;
-        for (const char* name : {"lblNumber", "lblName", "lblDirection", "lblStart", "lblLength"}) {
-            shown << queryControl<QLabel>(name)->text();
-            QCOMPARE(queryControl<QLabel>(name)->textFormat(), Qt::PlainText);
-        }
-        QCOMPARE(shown.join(u'|'), expected);
+        QTRY_COMPARE(shownDetails(), expected);
         if (row.contains("retagged")) QVERIFY(writeTaggedRecording(file, m_in, 1500));
+    }
+
+    // A note written in the details is saved when the field is left, and kept.
+    void note() {
+        selectFile("in.wav");
+        auto* field = queryControl<QLineEdit>("txtNote");
+        QTRY_VERIFY(field->isEnabled());
+        QTest::mouseClick(field, Qt::LeftButton);
+        typeText(field, "回访 Zhang");
+        QTest::keyClick(field, Qt::Key_Tab);
+        unloadAllWindows();
+        DefaultForm<frmMain2>::Show();
+        selectFile("in.wav");
+        QTRY_COMPARE(queryControl<QLineEdit>("txtNote")->text(), "回访 Zhang");
     }
 
     // Typing narrows the list to the files whose name, number or caller's name holds the text;
@@ -145,19 +171,19 @@ private slots:
         QTest::newRow("name") << "王" << QStringList{"in.wav"};
         QTest::newRow("name, any case") << "wang" << QStringList{"out.wav"};
         QTest::newRow("file name") << "LONG" << QStringList{"long.wav"};
+        QTest::newRow("note, any case") << "zhang" << QStringList{"in.wav"};
+        QTest::newRow("GBK file name") << "通话" << QStringList{"通话.wav"};
         QTest::newRow("nothing") << "138x" << QStringList{};
     }
     void search() {
         QFETCH(QString, text);
         QFETCH(QStringList, files);
         auto* field = queryControl<QLineEdit>("txtSearch");
-        QInputMethodEvent typed; // as an input method commits what was typed, Chinese or not
-        typed.setCommitString(text);
-        QApplication::sendEvent(field, &typed);
-        QCOMPARE(shownFiles(), files);
+        typeText(field, text);
+        QTRY_COMPARE(shownFiles(), files);
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(field, Qt::Key_Backspace);
-        QCOMPARE(shownFiles().size(), 6);
+        QCOMPARE(shownFiles().size(), 7);
     }
 
     // Every call as CSV read back; a failed write says why and leaves nothing behind.
@@ -173,19 +199,16 @@ private slots:
         const QDir folder(m_temp.filePath("export"));
         m_dialogs->answers = {target.isEmpty() ? target : folder.filePath(target)};
         const QStringList before = folder.entryList(QDir::Files);
-        QTest::mouseClick(window()->findChild<QMenuBar*>(), Qt::LeftButton, {},
-                          window()
-                              ->findChild<QMenuBar*>()
-                              ->actionGeometry(window()->findChild<QAction*>("mnuExport"))
-                              .center());
+        chooseMenu(window(), "mnuExport");
         QFile log(folder.filePath(target));
         if (target != "calls.csv") {
+            QTRY_COMPARE(m_boxes->shown.size(), int(!target.isEmpty()));
             QCOMPARE(folder.entryList(QDir::Files), before);
-            QCOMPARE(m_boxes->shown.size(), int(!target.isEmpty()));
             if (!target.isEmpty())
                 QVERIFY(m_boxes->shown[0].prompt.startsWith("通话记录没有导出："));
             return;
         }
+        QTRY_VERIFY(log.exists());
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray bytes = log.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
@@ -194,15 +217,17 @@ private slots:
                 .lastModified()
                 .toString("yyyy-MM-dd,HH:mm:ss");
         };
-        QCOMPARE(QString::fromUtf8(bytes.mid(3)).split("\r\n"),
-                 QStringList({"日期,时间,方向,号码,姓名,时长（秒）,文件名",
-                              stamp("a.wav") + ",,,,1.5,a.wav",
-                              "2024-05-20,14:30:15,呼入,13800138000,王小明,1.5,in.wav",
-                              stamp("long.wav") + ",,,,70,long.wav",
-                              "2024-05-21,09:00:00,呼出,'+8613800138000,<i>WANG</i>,2,out.wav",
-                              stamp("raw.wav") + ",录音,'=1+2,\"A\"\"B\"\",C" + QString(26, u'x') +
-                                  "\",0.5,raw.wav",
-                              ""}));
+        QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n");
+        QCOMPARE(lines.takeFirst(), "日期,时间,方向,号码,姓名,时长（秒）,备注,文件名");
+        lines.sort();
+        QCOMPARE(lines, QStringList({"",
+                                     "2024-05-19,08:00:00,呼入,01088886666,李四,1,,通话.wav",
+                                     "2024-05-20,14:30:15,呼入,13800138000,王小明,1.5,回访 Zhang,in.wav",
+                                     "2024-05-21,09:00:00,呼出,'+8613800138000,<i>WANG</i>,2,,out.wav",
+                                     stamp("a.wav") + ",,,,1.5,,a.wav",
+                                     stamp("long.wav") + ",,,,70,,long.wav",
+                                     stamp("raw.wav") + ",录音,'=1+2,\"A\"\"B\"\",C" +
+                                         QString(26, u'x') + "\",0.5,,raw.wav"}));
     }
 
     void playback_data() {

@@ -42,11 +42,16 @@ struct FakeMessageBoxes : MessageBoxes {
 };
 using MessageBoxesFake = Installed<FakeMessageBoxes, MessageBoxSeam>;
 
-// Answers save-file dialogs from a queue; an empty answer, or an empty queue, cancels.
+// Answers file dialogs from a queue; an empty answer, or an empty queue, cancels.
 struct FakeFileDialogs : FileDialogs {
     QStringList answers;
-    QString saveFileName(QWidget*, const QString&) override {
+    QStringList filters; // what each dialog offered
+    QString saveFileName(QWidget*, const QString& filter) override {
+        filters << filter;
         return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QString openFileName(QWidget* parent, const QString& filter) override {
+        return saveFileName(parent, filter);
     }
 };
 using FileDialogsFake = Installed<FakeFileDialogs, FileDialogSeam>;

@@ -17,4 +17,9 @@ CallInfo& currentCall() {
     return call;
 }
 
+QString& currentAttempt() {
+    static QString key;
+    return key;
+}
+
 } // namespace tova

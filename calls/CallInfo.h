@@ -27,5 +27,8 @@ QString cleanCallerField(const QString& text);
 // The call the main window has on the line, for the recorder that it opens to label the
 // recording with; empty fields while nothing is known.
 CallInfo& currentCall();
+// The journal's key of that call's attempt (CallAttempt::key), for the recorder to link its
+// recording to; empty while there is none.
+QString& currentAttempt();
 
 } // namespace tova

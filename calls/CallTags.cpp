@@ -1,6 +1,6 @@
 #include "CallTags.h"
 
-#include <QFile>
+#include "FileNames.h"
 
 #include <sndfile.h>
 
@@ -31,7 +31,7 @@ void writeCallTags(SNDFILE* file, const CallInfo& call) {
 
 TaggedCall readCallTags(const QString& path) {
     SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    SNDFILE* file = sf_open(fileNameBytes(path).constData(), SFM_READ, &info);
     if (!file) return {};
     TaggedCall tagged;
     tagged.call.number = tag(file, SF_STR_TITLE);

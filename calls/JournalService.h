@@ -1,0 +1,84 @@
+#pragma once
+
+#include "Journal.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QThread;
+
+namespace tova {
+
+class JournalWorker;
+
+// The journal of the recordings folder for the windows: every database call runs on a thread
+// of its own, so that a journal that another copy holds, or a slow disk, never holds up a
+// window. Answers come back on the asking thread. It reads the recordings folder in the
+// background (learning what the index does not yet hold, and whatever is added or removed
+// later), and notices what other copies of the program write.
+class JournalService : public QObject {
+    Q_OBJECT
+public:
+    // The one for recordingsFolder(), started at first use and stopped with the application.
+    static JournalService& instance();
+    explicit JournalService(const QString& recordingsFolder);
+    ~JournalService() override;
+
+    // Runs work on the journal's thread, then done with its result on this thread, unless
+    // context has gone by then.
+    template <class Result>
+    void ask(QObject* context, std::function<Result(Journal&)> work,
+             std::function<void(const Result&)> done) {
+        QPointer<QObject> guard(context);
+        run([this, guard, work = std::move(work), done = std::move(done)](Journal& journal) {
+            Result result = work(journal);
+            QMetaObject::invokeMethod(
+                this,
+                [guard, done, result = std::move(result)] {
+                    if (guard) done(result);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    // A write: changed() follows it.
+    void write(std::function<void(Journal&)> work);
+
+    void saveAttempt(const CallAttempt& attempt);
+    void linkRecording(const QString& attemptKey, const QString& fileName);
+    void linkRecovered(const QString& fileName);
+    // Something was stored in the folder or taken from it: it is read again soon.
+    void folderChanged();
+
+    // The phonebook's name for a number, from a copy held here: no database, no wait.
+    QString contactName(const QString& number) const;
+    LearnProgress progress() const;
+    int missedCount() const;
+    // Once: what became of a broken journal; else empty.
+    QString takeProblem();
+
+signals:
+    // The journal changed, by a write of this copy, another copy's, or the folder's files.
+    void changed();
+    void learning(qint64 done, qint64 total);
+    void missedCountChanged(int count);
+    void problem(const QString& message);
+
+private:
+    friend class JournalWorker;
+    void run(std::function<void(Journal&)> work);
+    void shutdown();
+
+    QThread* m_thread;
+    JournalWorker* m_worker;
+    mutable std::mutex m_mutex; // guards what the worker hands over below
+    std::shared_ptr<const Phonebook> m_phonebook;
+    LearnProgress m_progress;
+    int m_missed = 0;
+    QString m_problem;
+};
+
+} // namespace tova
