@@ -3,6 +3,7 @@
 #include "FileNames.h"
 #include "Password.h"
 #include "RecordingFile.h"
+#include "WebCalls.h"
 
 #include <QFile>
 
@@ -98,6 +99,10 @@ HttpResponse WebApp::handle(const HttpRequest& request) {
         response = HttpResponse::content(200, "text/javascript; charset=utf-8", asset("app.js"));
     } else if (path.startsWith("/files/") && get) {
         response = recording(request);
+    } else if (path == "/api/calls" && get) {
+        response = callLogPage(request);
+    } else if (path == "/api/note" && post) {
+        response = saveNote(request);
     }
     return response;
 }

@@ -6,6 +6,7 @@
 #include "Password.h"
 #include "Settings.h"
 #include "WebApp.h"
+#include "WebCalls.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -74,6 +75,7 @@ int serveWeb() {
     QObject::connect(&stop, &QSocketNotifier::activated, QCoreApplication::instance(),
                      &QCoreApplication::quit);
 
+    openJournal();
     WebApp app(recordingsFolder());
     HttpServer server([&app](const HttpRequest& request) { return app.handle(request); });
     if (!server.start(*address, identity ? &*identity : nullptr, error)) {

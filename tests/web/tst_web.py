@@ -3,7 +3,7 @@
 terminal, protocol and security cases through an HTTP client, then headless Chromium logging in,
 finding, playing and seeking a call and writing its note.   tst_web.py PROGRAM"""
 import hashlib, http.client, math, os, pty, re, shutil, ssl, struct, subprocess, sys, tempfile
-import threading, time, unittest, wave
+import sqlite3, threading, time, unittest, urllib.parse, wave
 
 PROGRAM = sys.argv.pop(1)
 PASSWORD = 'Telefon-8888'
@@ -11,6 +11,7 @@ HOST = '127.0.0.2'
 ROOT = tempfile.mkdtemp(prefix='tst_web-', dir=os.getcwd())
 BIN = os.path.join(ROOT, 'bin', 'tova-recorder')
 FOLDER = os.path.join(ROOT, 'bin', '录音数据')
+JOURNAL = os.path.join(FOLDER, '.通话记录', 'journal.sqlite')
 ENV = {k: v for k, v in os.environ.items() if k not in ('DISPLAY', 'WAYLAND_DISPLAY')}
 ENV.update({'XDG_CONFIG_HOME': ROOT + '/config', 'XDG_DATA_HOME': ROOT + '/data',
             'XDG_CACHE_HOME': ROOT + '/cache', 'QT_QPA_PLATFORM': 'none'})
@@ -19,6 +20,12 @@ CALLS = [  # file, number, name, direction, start, seconds
     ('2024-5-7101500.wav', '13912345678', '<script>alert(1)</script>', '呼入', '2024-05-07T10:15:00', 2),
     ('2024-5-8140000.wav', '02166667777', '', '呼出', '2024-05-08T14:00:00', 3),
 ]
+
+
+def journal(statement, *values):
+    """What the desktop program's journal holds, read (or written) as another copy would."""
+    with sqlite3.connect(JOURNAL, timeout=20) as connection:
+        return connection.execute(statement, values).fetchall()
 
 
 def write_call(name, number, caller, direction, start, seconds, rate=8000):
@@ -169,6 +176,8 @@ class Web(unittest.TestCase):
                                                     'DENY', 'content-security-policy': "script-src 'self'"}),
             ('GET', '/', {}, None, True, 200, {'body': '通话记录'}),
             ('GET', '/admin', {}, None, True, 404, {}),
+            ('GET', '/api/calls?q=' + CALLS[1][1], {}, None, True, 200,
+             {'body': r'"name":"\u003cscript\u003ealert(1)\u003c/script\u003e"'}),
             ('PUT', '/', {}, 'x', True, 405, {}),
             ('GET', a, {}, None, True, 200, {'content-length': str(size), 'accept-ranges': 'bytes',
                                              'content-type': 'audio/wav'}),
@@ -242,15 +251,18 @@ class Web(unittest.TestCase):
         js = browser.execute_script
         browser.get(self.origin + '/')
         find('#password').send_keys(PASSWORD + Keys.ENTER)
-        wait.until(lambda _: find('#count').text == f'共 {len(CALLS)} 条')
-        rows = lambda: [[td.text for td in tr.find_elements(By.TAG_NAME, 'td')][:8]
-                        for tr in browser.find_elements(By.CSS_SELECTOR, '#calls tbody tr')]
-        self.assertEqual([row[3] for row in rows()], [call[1] for call in reversed(CALLS)])
-        self.assertEqual(rows()[1][4], CALLS[1][2])  # shown as text, not run
+        wait.until(lambda _: find('#count').text.startswith('共 '))
+        rows = lambda: js('return [...document.querySelectorAll("#calls tbody tr")].map('
+                          'tr => [...tr.cells].slice(0, 8).map(td => td.textContent))')
+        # The links and odd files of the protocol cases are the journal's calls too.
+        ours = lambda: [row for row in rows() if row[7] in [call[0] for call in CALLS]]
+        wait.until(lambda _: len(ours()) == len(CALLS))
+        self.assertEqual([row[3] for row in ours()], [call[1] for call in reversed(CALLS)])
+        self.assertEqual(ours()[1][4], CALLS[1][2])  # shown as text, not run
         find('#search').send_keys(CALLS[0][1][-6:])
         wait.until(lambda _: len(rows()) == 1)
-        self.assertEqual(rows()[0], ['2024-05-06', '09:30:00', '呼入', '01088886666', '王经理',
-                                     '20', '', CALLS[0][0]])
+        self.assertEqual(rows()[0], ['6 May 2024', '09:30:00', '呼入', '01088886666', '王经理',
+                                     '20 秒', '', CALLS[0][0]])
         find('#calls tbody button.play').click()
         position = lambda: js('return document.getElementById("player").currentTime')
         wait.until(lambda _: position() > 0.5)
@@ -259,6 +271,39 @@ class Web(unittest.TestCase):
         note = find('#calls tbody td.note input')
         note.send_keys('订单已确认' + Keys.TAB)
         wait.until(lambda _: note.get_attribute('title') == '已保存')
+        self.assertEqual(journal('SELECT note FROM calls WHERE file = ?', CALLS[0][0].encode()),
+                         [('订单已确认',)])
+        # A note written at the desk shows here at the next look.
+        journal('UPDATE calls SET note = ? WHERE file = ?', '已回电', CALLS[2][0].encode())
+        find('#search').clear()
+        find('#direction option:nth-child(3)').click()  # 呼出
+        wait.until(lambda _: [row[3] for row in rows()][:1] == [CALLS[2][1]])
+        wait.until(lambda _: find('#calls tbody td.note input').get_attribute('value') == '已回电')
+
+    def test_6_journal_held(self):
+        """Another program's write transaction: the note waits for it, then says it was not
+        saved, and the list asked meanwhile says the journal is held; once it is free the note
+        is saved."""
+        held = sqlite3.connect(JOURNAL, isolation_level=None)
+        held.execute('BEGIN IMMEDIATE')
+        call = journal('SELECT id FROM calls WHERE file = ?', CALLS[1][0].encode())[0][0]
+        note = lambda: self.request('POST', '/api/note', {
+            'Origin': self.origin, 'X-CSRF-Token': self.csrf,
+            'Content-Type': 'application/x-www-form-urlencoded'},
+            urllib.parse.urlencode({'id': call, 'note': '稍后回电'}))
+        answers = []
+        writer = threading.Thread(target=lambda: answers.append(note()))
+        writer.start()
+        time.sleep(0.5)
+        listed = self.request('GET', '/api/calls')
+        writer.join()
+        held.rollback()
+        held.close()
+        busy = '通话记录正被另一个程序占用，请稍后再试。'
+        self.assertEqual((listed[0], listed[2].decode()), (503, busy + '\n'))
+        self.assertEqual((answers[0][0], answers[0][2].decode()), (503, '备注没有保存：' + busy + '\n'))
+        self.assertEqual(note()[0], 200)
+        self.assertEqual(journal('SELECT note FROM calls WHERE id = ?', call), [('稍后回电',)])
 
     def test_9_logout(self):
         headers = {'Origin': self.origin, 'Content-Type': 'application/x-www-form-urlencoded'}

@@ -4,7 +4,7 @@
 (function () {
   const csrf = document.querySelector('meta[name="csrf-token"]').content;
   const $ = (id) => document.getElementById(id);
-  const state = { page: 0, sort: 'start', order: 'desc', pages: 1, asked: 0 };
+  const state = { page: 0, sort: '0', order: 'desc', pages: 1, asked: 0 };
   const labels = ['日期', '时间', '方向', '号码', '姓名', '时长', '备注', '文件'];
   let typing = null;
 
@@ -26,7 +26,7 @@
 
   function play(call, row) {
     const player = $('player');
-    player.src = call.fileUrl;
+    player.src = call.url;
     $('playing').textContent = [call.date, call.time, call.number, call.name].join(' ');
     document.querySelectorAll('tr.current').forEach((tr) => tr.classList.remove('current'));
     row.classList.add('current');
@@ -67,14 +67,14 @@
       cell(row, labels[7], call.file);
       const actions = row.insertCell();
       actions.className = 'actions';
-      if (call.fileUrl) {
+      if (call.url) {
         const playButton = document.createElement('button');
         playButton.type = 'button';
         playButton.className = 'play';
         playButton.textContent = '播放';
         playButton.addEventListener('click', () => play(call, row));
         const download = document.createElement('a');
-        download.href = call.fileUrl + '?download=1';
+        download.href = call.url + '?download=1';
         download.textContent = '下载';
         actions.append(playButton, download);
       }
