@@ -10,9 +10,14 @@ namespace {
 
 // KEY = value; command echoes ("AT+VCID=1", "ATS0=1") are no fields.
 const QRegularExpression kField(QStringLiteral("^\\s*(?!AT)([A-Z]{2,8})\\s*=\\s*(.*?)\\s*$"));
-// What a read may end with while a report line is still coming.
+// What a read may end with while a report line is still coming: the start of a key, a key
+// with the blanks after it, or a field without its line end yet.
 const QRegularExpression kFieldStart(QStringLiteral(
-    "^\\s*(D(A(T(E)?)?)?|T(I(M(E)?)?)?|N(M(B(R)?)?|A(M(E)?)?)?|M(E(S(G)?)?)?|(?!AT)[A-Z]{2,8}\\s*=.*)$"));
+    "^\\s*(D(A(T)?)?|T(I(M)?)?|N(M(B)?|A(M)?)?|M(E(S)?)?|(DATE|TIME|NMBR|NAME|MESG)\\s*|"
+    "(?!AT)[A-Z]{2,8}\\s*=.*)$"));
+// Report lines are short (a name or number of a few dozen characters at most): a tail longer
+// than this is no report, and holding it would copy noise at every read.
+constexpr qsizetype kLongestHeld = 128;
 
 const QRegularExpression kLineEnd(QStringLiteral("[\r\n]"));
 
@@ -32,7 +37,7 @@ QString CallerIdReader::take(const QString& received) {
     for (qsizetype end; (end = text.indexOf(kLineEnd, start)) >= 0; start = end + 1)
         if (!takeLine(text.sliced(start, end - start))) rest += text.sliced(start, end - start + 1);
     const QString tail = text.sliced(start);
-    if (kFieldStart.match(tail).hasMatch())
+    if (tail.size() <= kLongestHeld && kFieldStart.match(tail).hasMatch())
         m_held = tail;
     else
         rest += tail;
@@ -50,7 +55,8 @@ bool CallerIdReader::takeLine(const QString& line) {
         m_inReport = m_hasReport = true;
     }
     const QString key = field.captured(1);
-    if (key == u"NMBR") m_number = fieldText(field.captured(2), kNumberWithheld, kNumberUnavailable);
+    if (key == u"NMBR")
+        m_number = fieldText(field.captured(2), kNumberWithheld, kNumberUnavailable);
     if (key == u"NAME") m_name = fieldText(field.captured(2), QString(), QString());
     return true;
 }

@@ -293,9 +293,8 @@ void Form1::MSComm1_OnComm() {
 void Form1::showCaller() {
     m_ringWatch.start();
     if (m_callerId.hasReport())
-        lblCaller->setText(QStringList{kCallerText + m_callerId.number(), m_callerId.name()}
-                               .join(u' ')
-                               .trimmed());
+        lblCaller->setText(
+            QStringList{kCallerText + m_callerId.number(), m_callerId.name()}.join(u' ').trimmed());
 }
 
 void Form1::ringWatch_Timer() {
@@ -353,13 +352,16 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command4_Click() {
-    if (!writeToModem([this] { MSComm1.setOutput(kHangUpLine); })) return;
-    m_callUp = false;
+    const QString failure = tryWrite([this] { MSComm1.setOutput(kHangUpLine); });
+    // A modem that is still there may yet take the hang-up when the program ends.
+    m_callUp = !failure.isEmpty() && MSComm1.PortOpen();
     forgetCaller();
     currentCall() = {};
-    Label4->setText(kCallEndedText);
-    // A recorder that could not store its recording stays open and says why itself.
+    if (failure.isEmpty()) Label4->setText(kCallEndedText);
+    // The call is stored whether or not the modem heard: with the modem gone nothing else
+    // would end the recording. A recorder that could not store it stays open and says why.
     DefaultForm<frmMain>::Unload();
+    if (!failure.isEmpty()) MsgBox(failure);
 }
 
 void Form1::Command5_Click() {
@@ -371,14 +373,19 @@ void Form1::Command7_Click() {
 }
 
 bool Form1::writeToModem(const std::function<void()>& write) {
+    const QString failure = tryWrite(write);
+    if (!failure.isEmpty()) MsgBox(failure);
+    return failure.isEmpty();
+}
+
+QString Form1::tryWrite(const std::function<void()>& write) {
     // A port open before the write makes any failure the line's: a modem pulled mid-command.
     const QString failure = MSComm1.PortOpen() ? kCommandFailedText : kPortClosedText;
     try {
         write();
-        return true;
+        return {};
     } catch (const SerialPortError&) {
-        MsgBox(failure);
-        return false;
+        return failure;
     }
 }
 

@@ -78,6 +78,8 @@ private:
     void forgetCaller();
     // Runs the writes of one command; when the port refuses, tells the user and returns false.
     bool writeToModem(const std::function<void()>& write);
+    // The same without the message: what it would say, or nothing when the line took it.
+    QString tryWrite(const std::function<void()>& write);
     // Starts a program or opens a document; "IEXPLORE" is the user's default browser here.
     bool FileOpen(const QString& StrURL, const QString& ExeParameters);
 

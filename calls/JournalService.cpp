@@ -34,22 +34,25 @@ public:
 
     void start() {
         m_journal = std::make_unique<Journal>(m_folder);
+        // Made and dropped on this thread, like everything with a timer.
         m_watcher = std::make_unique<QFileSystemWatcher>();
-        m_settle.setSingleShot(true);
-        m_settle.setInterval(kFolderSettles);
-        m_poll.setInterval(kOtherCopiesEvery);
-        connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle,
+        m_settle = std::make_unique<QTimer>();
+        m_poll = std::make_unique<QTimer>();
+        m_settle->setSingleShot(true);
+        m_settle->setInterval(kFolderSettles);
+        m_poll->setInterval(kOtherCopiesEvery);
+        connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, m_settle.get(),
                 qOverload<>(&QTimer::start));
-        connect(&m_settle, &QTimer::timeout, this, [this] { learnAgain(); });
-        connect(&m_poll, &QTimer::timeout, this, [this] { lookForOthers(); });
-        m_poll.start();
+        connect(m_settle.get(), &QTimer::timeout, this, [this] { learnAgain(); });
+        connect(m_poll.get(), &QTimer::timeout, this, [this] { lookForOthers(); });
+        m_poll->start();
         learnAgain();
         wrote();
     }
 
     void stop() {
-        m_poll.stop();
-        m_settle.stop();
+        m_poll.reset();
+        m_settle.reset();
         m_watcher.reset();
         m_journal.reset();
     }
@@ -120,8 +123,8 @@ private:
     QString m_folder;
     std::unique_ptr<Journal> m_journal;
     std::unique_ptr<QFileSystemWatcher> m_watcher;
-    QTimer m_settle;
-    QTimer m_poll;
+    std::unique_ptr<QTimer> m_settle;
+    std::unique_ptr<QTimer> m_poll;
     bool m_learning = false;
     bool m_rescan = false;
     int m_steps = 0;
@@ -163,18 +166,12 @@ void JournalService::shutdown() {
     m_thread = nullptr;
 }
 
-void JournalService::run(std::function<void(Journal&)> work) {
-    QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker, work = std::move(work)] { worker->run(work); },
-        Qt::QueuedConnection);
-}
-
-void JournalService::write(std::function<void(Journal&)> work) {
+void JournalService::run(std::function<void(Journal&)> work, bool writes) {
     QMetaObject::invokeMethod(
         m_worker,
-        [worker = m_worker, work = std::move(work)] {
+        [worker = m_worker, work = std::move(work), writes] {
             worker->run(work);
-            worker->wrote();
+            if (writes) worker->wrote();
         },
         Qt::QueuedConnection);
 }

@@ -32,20 +32,27 @@ public:
     // context has gone by then.
     template <class Result>
     void ask(QObject* context, std::function<Result(Journal&)> work,
-             std::function<void(const Result&)> done) {
+             std::function<void(const Result&)> done, bool writes = false) {
         QPointer<QObject> guard(context);
-        run([this, guard, work = std::move(work), done = std::move(done)](Journal& journal) {
-            Result result = work(journal);
-            QMetaObject::invokeMethod(
-                this,
-                [guard, done, result = std::move(result)] {
-                    if (guard) done(result);
-                },
-                Qt::QueuedConnection);
-        });
+        run(
+            [this, guard, work = std::move(work), done = std::move(done)](Journal& journal) {
+                Result result = work(journal);
+                QMetaObject::invokeMethod(
+                    this,
+                    [guard, done, result = std::move(result)] {
+                        if (guard) done(result);
+                    },
+                    Qt::QueuedConnection);
+            },
+            writes);
     }
-    // A write: changed() follows it.
-    void write(std::function<void(Journal&)> work);
+    // The same for work that writes: changed() follows it.
+    template <class Result>
+    void change(QObject* context, std::function<Result(Journal&)> work,
+                std::function<void(const Result&)> done) {
+        ask(context, std::move(work), std::move(done), true);
+    }
+    void write(std::function<void(Journal&)> work) { run(std::move(work), true); }
 
     void saveAttempt(const CallAttempt& attempt);
     void linkRecording(const QString& attemptKey, const QString& fileName);
@@ -69,7 +76,7 @@ signals:
 
 private:
     friend class JournalWorker;
-    void run(std::function<void(Journal&)> work);
+    void run(std::function<void(Journal&)> work, bool writes);
     void shutdown();
 
     QThread* m_thread;

@@ -155,7 +155,7 @@ void frmPhonebook::cmdSave_Click() {
         lblStatus->setText(QStringLiteral("请填写姓名和至少一个号码。"));
         return;
     }
-    JournalService::instance().ask<qint64>(
+    JournalService::instance().change<qint64>(
         this,
         [contact](Journal& journal) { return journal.saveContact(contact); },
         [this](qint64 id) {
@@ -171,7 +171,7 @@ void frmPhonebook::cmdDelete_Click() {
     if (MsgBox(QStringLiteral("删除联系人“%1”吗？").arg(txtName->text()),
                vbYesNoCancel + vbQuestion, QStringLiteral("电话本"), this) != vbYes)
         return;
-    JournalService::instance().ask<bool>(
+    JournalService::instance().change<bool>(
         this,
         [id](Journal& journal) {
             journal.removeContact(id);
@@ -189,7 +189,7 @@ void frmPhonebook::mnuImport_Click() {
     if (path.isEmpty()) return;
     setMousePointer(vbHourglass);
     // Read and written on the journal's thread: a large file or a slow disk holds up no window.
-    JournalService::instance().ask<int>(
+    JournalService::instance().change<int>(
         this,
         [path](Journal& journal) {
             bool readable = false;

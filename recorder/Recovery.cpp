@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "ArchivePath.h"
+#include "JournalService.h"
 #include "MessageBoxes.h"
 #include "RegionalClock.h"
 #include "Termination.h"
@@ -67,7 +68,9 @@ bool recoverInterruptedCalls() {
     QStringList recovered;
     for (const QString& name : folder.entryList({QStringLiteral("tova-*.wav")}, QDir::Files)) {
         const QString stored = recover(folder.filePath(name));
-        if (!stored.isEmpty()) recovered << stored;
+        if (stored.isEmpty()) continue;
+        recovered << stored;
+        JournalService::instance().linkRecovered(stored);
     }
     if (recovered.isEmpty()) return true;
     MsgBox(QStringLiteral(

@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "ArchivePath.h"
 #include "CallInfo.h"
+#include "JournalService.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
 #include "RegionalClock.h"
@@ -10,6 +11,7 @@
 #include "Twips.h"
 #include "WaveDevice.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -95,6 +97,7 @@ frmMain::~frmMain() {
 }
 
 void frmMain::Form_Load() {
+    m_attempt = currentAttempt();
     mci->setCallInfo(currentCall());
     mci->setCommand(QStringLiteral("Open"));
     mci->setRecordMode(1);
@@ -151,6 +154,7 @@ void frmMain::SaveRecording() {
         mci->setCommand(QStringLiteral("Save"));
     }
     if (mci->Error() != 0) throw RecordingNotStored(path, mci->ErrorMessage());
+    JournalService::instance().linkRecording(m_attempt, QFileInfo(path).fileName());
     setMousePointer(vbHourglass);
     mci->setCommand(QStringLiteral("close"));
     m_changed = false;

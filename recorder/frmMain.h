@@ -48,6 +48,8 @@ private:
     void SaveRecording();
 
     PositionDisplay m_display;
+    // The journal's attempt the call belongs to, for its recording.
+    QString m_attempt;
     bool m_changed = false;
     bool m_recordWhenShown = false;
 };

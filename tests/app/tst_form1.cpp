@@ -1,10 +1,13 @@
 #include "CallInfo.h"
+#include "CallerId.h"
 #include "Fakes.h"
 #include "Form1.h"
+#include "MMControl.h"
 #include "PtyPair.h"
 #include "RecordingsFolder.h"
 #include "Settings.h"
 #include "Windows.h"
+#include "frmMain.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -80,6 +83,7 @@ private slots:
         using P = QSerialPort;
         QTest::newRow("OK") << QByteArrayList{"\r\nOK\r\n"} << 0 << short(2) << kPickUp;
         QTest::newRow("O, K apart") << QByteArrayList{"\r\nO", "K\r\n"} << 0 << short(2) << "";
+        QTest::newRow("ok") << QByteArrayList{"\r\nok\r\n"} << 0 << short(2) << "";
         QTest::newRow("CTS") << QByteArrayList() << int(P::ClearToSendSignal) << short(3) << "";
         QTest::newRow("DSR") << QByteArrayList() << int(P::DataSetReadySignal) << short(4) << "";
         QTest::newRow("CD") << QByteArrayList() << int(P::DataCarrierDetectSignal) << short(5)
@@ -100,6 +104,9 @@ private slots:
         QTRY_COMPARE(form.Label1->text(), kRing);
         QSerialPort::PinoutSignals pins = QSerialPort::DataSetReadySignal;
         form.MSComm1.setPinSource([&pins](QSerialPort&) { return std::optional(pins); });
+        // The lines are watched from the moment the port opens.
+        form.MSComm1.setPortOpen(false);
+        form.MSComm1.setPortOpen(true);
         pins ^= QSerialPort::PinoutSignals::fromInt(pin);
         QTRY_COMPARE(form.MSComm1.CommEvent(), event);
         QCOMPARE(form.Label4->text(), status);
@@ -111,18 +118,26 @@ private slots:
         QTest::addColumn<QString>("button"); // pressed right after the modem is pulled
         QTest::addColumn<int>("port");       // 0: no modem at the start, then one on COM5
         QTest::addColumn<QString>("message");
-        QTest::newRow("pulled while idle") << QString() << 3 << QString();
-        QTest::newRow("pulled, then answer") << "Command3" << 3 << kNotSent;
-        QTest::newRow("none at the start, then dial") << "Command2" << 0 << kPortClosed;
+        QTest::addColumn<bool>("inCall"); // answered and recording when the modem is pulled
+        QTest::newRow("pulled while idle") << QString() << 3 << QString() << false;
+        QTest::newRow("pulled, then answer") << "Command3" << 3 << kNotSent << false;
+        QTest::newRow("none at the start, then dial") << "Command2" << 0 << kPortClosed << false;
+        QTest::newRow("pulled mid-call, then hang up") << "Command4" << 3 << kNotSent << true;
     }
     void modemComesBack() {
         QFETCH(QString, button);
         QFETCH(int, port);
         QFETCH(QString, message);
+        QFETCH(bool, inCall);
         settingsFile("[modem]\ninit=ATE1\n");
         Form1& form = mainWindow(port, true);
         QCOMPARE(prompt(), port ? QString() : kNoModem);
         m_boxes->shown.clear();
+        const qsizetype stored = RecordingsFolder::files().size();
+        if (inCall) {
+            form.Command3->click();
+            QTRY_VERIFY(DefaultForm<frmMain>::loaded()->mci->Length() > 500);
+        }
         form.Text1->setText(QStringLiteral("123"));
         form.Command5->setFocus();
         // Pulled with no event handled since: a command learns of it from its write.
@@ -131,6 +146,9 @@ private slots:
         if (!button.isEmpty()) form.findChild<QPushButton*>(button)->click();
         QCOMPARE(prompt(), message);
         QCOMPARE(form.focusWidget(), form.Command5);
+        // The hang-up stores the call whether or not the modem heard it.
+        QCOMPARE(DefaultForm<frmMain>::loaded(), nullptr);
+        QCOMPARE(RecordingsFolder::files().size(), stored + (inCall ? 1 : 0));
         if (port) QTRY_COMPARE(form.Label4->text(), QStringLiteral("MODEM已断开,正在等待重新接上"));
         QVERIFY(!form.MSComm1.PortOpen());
 
@@ -141,6 +159,11 @@ private slots:
         QTRY_COMPARE(form.Label1->text(), kRing);
         form.Command3->click();
         QTRY_COMPARE(m_modem->commandLines(), (QByteArrayList{"ATE1\r", "AT H1 \r"}));
+        QTRY_COMPARE(form.Label4->text(), kPickUp);
+        // Once back, the modem is left alone: no reopening, no set-up again.
+        QTest::qWait(1500);
+        QCOMPARE(m_modem->commandLines(), (QByteArrayList{"ATE1\r", "AT H1 \r"}));
+        QCOMPARE(form.Label4->text(), kPickUp);
     }
 
     // What the modem gets once its port is open, each line after the reply to the one before;
@@ -148,36 +171,119 @@ private slots:
     void modemSetup_data() {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QByteArrayList>("refused");
+        QTest::addColumn<int>("initTakes"); // ms the modem takes over the init line
+        QTest::addColumn<bool>("inPieces"); // each reply comes in two reads
         QTest::addColumn<QByteArrayList>("lines");
         QTest::addColumn<QString>("message"); // the bad values it names
-        QTest::newRow("none") << QByteArray() << QByteArrayList() << QByteArrayList() << "";
-        QTest::newRow("init, caller ID") << QByteArray("[modem]\ninit=AT+GCI=B5\ncallerId=true")
-                                         << QByteArrayList()
-                                         << QByteArrayList{"AT+GCI=B5\r", "AT+VCID=1\r"} << "";
+        const QByteArrayList cid{"AT+VCID=1\r"}, rockwell{"AT+VCID=1\r", "AT#CID=1\r"};
+        QTest::newRow("none") << QByteArray() << QByteArrayList() << 0 << false << QByteArrayList()
+                              << "";
+        QTest::newRow("init, caller ID")
+            << QByteArray("[modem]\ninit=AT+GCI=B5\ncallerId=true") << QByteArrayList() << 0
+            << false << QByteArrayList{"AT+GCI=B5\r", "AT+VCID=1\r"} << "";
         QTest::newRow("caller ID the Rockwell way")
-            << QByteArray("[modem]\ncallerId=true") << QByteArrayList{"AT+VCID=1\r"}
-            << QByteArrayList{"AT+VCID=1\r", "AT#CID=1\r"} << "";
-        QTest::newRow("bad values") << QByteArray("[modem]\ninit=hello\ncallerId=maybe")
-                                    << QByteArrayList() << QByteArrayList()
-                                    << "modem/init=hello\nmodem/callerId=maybe";
+            << QByteArray("[modem]\ncallerId=true") << cid << 0 << false << rockwell << "";
+        QTest::newRow("ERROR in two reads")
+            << QByteArray("[modem]\ncallerId=true") << cid << 0 << true << rockwell << "";
+        // Its late OK answers the reset, not the next line, whose ERROR still counts.
+        QTest::newRow("init answers late")
+            << QByteArray("[modem]\ninit=ATZ\ncallerId=true") << cid << 3500 << false
+            << QByteArrayList{"ATZ\r"} + rockwell << "";
+        QTest::newRow("init lost") << QByteArray("[modem]\ninit=ATZ\ncallerId=true") << cid << -1
+                                   << false << QByteArrayList{"ATZ\r"} + rockwell << "";
+        QTest::newRow("bad values")
+            << QByteArray("[modem]\ninit=hello\ncallerId=maybe") << QByteArrayList() << 0 << false
+            << QByteArrayList() << "modem/init=hello\nmodem/callerId=maybe";
     }
     void modemSetup() {
         QFETCH(QByteArray, settings);
         QFETCH(QByteArrayList, refused);
+        QFETCH(int, initTakes);
+        QFETCH(bool, inPieces);
         QFETCH(QByteArrayList, lines);
         QFETCH(QString, message);
         settingsFile(settings);
         m_line = m_ports->line(3);
         m_modem.emplace(m_line->peerLink(), true);
         m_modem->refused = refused;
+        m_modem->inPieces = inPieces;
+        if (!lines.isEmpty()) m_modem->takes.insert(lines.first(), initTakes);
         m_boxes->shown.clear();
         Form1& form = DefaultForm<Form1>::Show();
         QVERIFY(message.isEmpty() ? m_boxes->shown.isEmpty() : prompt().endsWith(message));
-        QTRY_COMPARE(m_modem->commandLines(), lines);
-        QVERIFY(!QTest::qWaitFor([&] { return !form.Label4->text().isEmpty(); }, 300));
+        QTRY_COMPARE_WITH_TIMEOUT(m_modem->commandLines(), lines, 8000);
+        QVERIFY(!QTest::qWaitFor([&] { return !form.Label4->text().isEmpty(); }, 500));
         form.Command3->click();
         QTRY_COMPARE(m_modem->commandLines().size(), lines.size() + 1);
         QTRY_COMPARE(form.Label4->text(), kPickUp);
+    }
+
+    // A command line goes out as one line or not at all: only its last character may end it.
+    void commandLines_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("sent"); // nothing when refused
+        QTest::newRow("hang-up") << "AT H0 \r" << QByteArray("AT H0 \r");
+        QTest::newRow("full-width") << "ＡＴＤＴ１２３；\r" << QByteArray("ATDT123;\r");
+        QTest::newRow("a second line") << "AT\rATZ\r" << QByteArray();
+        QTest::newRow("line feed") << "ATDT123\n;\r" << QByteArray();
+        QTest::newRow("escape") << "AT\x1b\r" << QByteArray();
+        QTest::newRow("no ASCII form") << "ATDT王\r" << QByteArray();
+    }
+    void commandLines() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, sent);
+        Form1& form = mainWindow(3, false);
+        bool refused = false;
+        try {
+            form.MSComm1.setOutput(text);
+        } catch (const SerialPortError&) {
+            refused = true;
+        }
+        QCOMPARE(refused, sent.isEmpty());
+        form.MSComm1.setOutput("AT\r");
+        QTRY_COMPARE(m_modem->received(), sent + "AT\r");
+    }
+
+    // Caller ID comes out the same wherever the reads split it, and no part of a report is
+    // left for the reply rules.
+    void callerIdSplits_data() {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("rest"); // what the reply rules see, blanks left out
+        const auto row = [](const char* tag, const char* stream, QString number, QString name,
+                            QString rest) {
+            QTest::newRow(tag) << QByteArray(stream) << number << name << rest;
+        };
+        row("blanks",
+            "\r\nDATE = 0315\r\nTIME = 1405\r\nNMBR = 13800138000\r\nNAME = ZHANG SAN\r\n\r\nRING\r\n",
+            "13800138000", "ZHANG SAN", "RING");
+        row("no blanks",
+            "\r\nRING\r\n\r\nDATE=0315\r\nTIME=1405\r\nNMBR=5551234\r\nNAME=BROOKS\r\n\r\nRING\r\n",
+            "5551234", "BROOKS", "RINGRING");
+        row("withheld, MESG", "\r\nMESG = 0102\r\nNMBR = P\r\n\r\nRING\r\n", "号码保密", "", "RING");
+        row("then OK", "\r\nNMBR = 1\r\n\r\nOK\r\n", "1", "", "OK");
+    }
+    void callerIdSplits() {
+        QFETCH(QByteArray, stream);
+        QFETCH(QString, number);
+        QFETCH(QString, name);
+        QFETCH(QString, rest);
+        const QString text = QString::fromLatin1(stream);
+        QList<QStringList> readings{{}}; // every split in two, and one character a read
+        for (qsizetype at = 1; at < text.size(); ++at)
+            readings.append({text.first(at), text.sliced(at)});
+        for (const QChar c : text)
+            readings.first().append(c);
+        for (const QStringList& reads : readings) {
+            CallerIdReader reader;
+            QString passedOn;
+            for (const QString& read : reads)
+                passedOn += reader.take(read);
+            const QString where = reads.size() == 2 ? reads.first() : QStringLiteral("bytes");
+            QVERIFY2(reader.number() == number && reader.name() == name, qPrintable(where));
+            QCOMPARE(passedOn.simplified().remove(u' '), rest);
+        }
     }
 
     // Caller ID reports in both orders and styles: shown while the phone rings, never taken
@@ -237,6 +343,17 @@ private slots:
         QCOMPARE(form.lblCaller->text(), caller);
         form.Command4->click();
         QCOMPARE(form.lblCaller->text(), QString());
+    }
+
+    // Noise that never ends a line is passed on, not held and copied at every read.
+    void callerIdNoise() {
+        CallerIdReader reader;
+        qsizetype passedOn = 0;
+        for (int i = 0; i < 1000; ++i)
+            passedOn += reader.take(QStringLiteral("XY=")).size();
+        QVERIFY(passedOn >= 3000 - 128);
+        QVERIFY(reader.take(QStringLiteral("\r\nNMBR=7\r\n")).simplified().isEmpty());
+        QCOMPARE(reader.number(), QStringLiteral("7"));
     }
 
 private:

@@ -101,9 +101,12 @@ private slots:
         frmMain2& query = DefaultForm<frmMain2>::Show();
         QVERIFY(QTest::qWaitForWindowActive(&query));
         QCOMPARE(query.frameGeometry().topLeft(), QPoint(0, 0));
-        verifyTabOrder({queryControl("mci2"), queryControl("File1"), queryControl("sld2"),
-                        queryControl("Command1"), queryControl("txtSearch"), queryControl("mci2")});
         selectFile(QStringLiteral("2024-5-20143015.wav"));
+        QTRY_COMPARE(queryControl<QLabel>("lblNumber")->text(), QStringLiteral("13800138000"));
+        QTRY_VERIFY(!queryControl("lblLearning")->isVisible());
+        verifyTabOrder({queryControl("mci2"), queryControl("File1"), queryControl("sld2"),
+                        queryControl("Command1"), queryControl("txtSearch"), queryControl("txtNote"),
+                        queryControl("mci2")});
         chooseOpen();
         queryControl<MMControl>("mci2")->press(MciButton::Play);
         QTRY_COMPARE_WITH_TIMEOUT(queryControl<QLabel>("lblNow2")->text(),

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -43,19 +46,20 @@ private:
 };
 
 // The modem at the peer end of a PtyPair. It collects what the program sends and, when
-// answering, echoes each command line and replies "OK" as a Hayes modem does, or "ERROR" to
-// the lines it refuses.
+// answering, takes the command lines one after the other as a Hayes modem does: it echoes each
+// when it gets to it and replies "OK", or "ERROR" to the lines it refuses, once the line has
+// taken its time.
 class ScriptedModem {
 public:
     explicit ScriptedModem(const QString& peerPath, bool answering = true)
         : m_port(QFileInfo(peerPath).symLinkTarget()) {
         m_port.open(QIODevice::ReadWrite);
+        m_clock.start();
         QObject::connect(&m_port, &QSerialPort::readyRead, [this, answering] {
             m_received += m_port.readAll();
             const QByteArrayList lines = commandLines();
-            for (; answering && m_answered < lines.size(); ++m_answered) // echo on, verbose
-                send(lines[m_answered] +
-                     (refused.contains(lines[m_answered]) ? "\r\nERROR\r\n" : "\r\nOK\r\n"));
+            for (; answering && m_answered < lines.size(); ++m_answered)
+                answer(lines[m_answered]);
         });
     }
     bool isOpen() const { return m_port.isOpen(); }
@@ -65,6 +69,11 @@ public:
     }
     QByteArray received() const { return m_received; }
     QByteArrayList refused;
+    // Milliseconds a line takes before its result, by line; a line that takes -1 is lost, as
+    // by a modem busy resetting: neither echoed nor answered.
+    QHash<QByteArray, int> takes;
+    // Each result comes in two writes, a little apart.
+    bool inPieces = false;
     // The command lines received so far, each with its carriage return.
     QByteArrayList commandLines() const {
         QByteArrayList lines;
@@ -75,9 +84,28 @@ public:
     }
 
 private:
+    // Echo on, verbose results.
+    void answer(const QByteArray& line) {
+        if (takes.value(line) < 0) return;
+        const qint64 turn = qMax<qint64>(m_clock.elapsed(), m_free);
+        const QByteArray result = refused.contains(line) ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+        const qsizetype cut = inPieces ? 5 : result.size();
+        m_free = turn + takes.value(line) + (inPieces ? 100 : 0);
+        const auto at = [&](qint64 ms, QByteArray bytes) {
+            // Precise: coarse timers may fire out of order, and a modem's replies never do.
+            QTimer::singleShot(int(ms - m_clock.elapsed()), Qt::PreciseTimer, &m_port,
+                               [this, bytes] { send(bytes); });
+        };
+        at(turn, line);
+        at(m_free - (inPieces ? 100 : 0), result.first(cut));
+        at(m_free, result.sliced(cut));
+    }
+
     QSerialPort m_port;
     QByteArray m_received;
     qsizetype m_answered = 0;
+    QElapsedTimer m_clock; // the modem's clock
+    qint64 m_free = 0;         // when it has done with the lines it has
 };
 
 // A port folder of its own, named by TOVA_PORT_DIR for the life of this object.
