@@ -2,10 +2,10 @@
 //   (a) the bytes per second of a recording streamed whole (an hour of telephone audio,
 //       57.6 MB) over TLS at 127.0.0.2 and over plain HTTP at 127.0.0.1, the median of 3, and
 //       how much the process's peak memory grew meanwhile;
-//   (b) filters of the call log over HTTPS over 100,000 calls (tagged recordings the journal has
-//   learned):
-//       the first page, a search by number, a direction with a shortest length, a date range
-//       and a search that finds nothing, each the median of 3 answers, against the 0.5 s limit.
+//   (b) filters of the call log over HTTPS, over 100,000 calls (tagged recordings the journal
+//       has learned): the first page, a search by number, a direction with a shortest length,
+//       a date range and a search that finds nothing, each the median of 3 answers, against
+//       the 0.5 s limit.
 //   cmake --build build --target bench_web && build/bench/bench_web
 // The recordings folder beside this program must not exist: it is made and removed; the
 // password and the certificate go into temporary XDG folders.
