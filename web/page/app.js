@@ -42,6 +42,7 @@
       });
       if (!answer.ok) throw new Error(await answer.text());
       call.note = input.value;
+      input.classList.remove('unsaved');
       input.title = '已保存';
     } catch (e) {
       input.classList.add('error');
@@ -61,7 +62,9 @@
       const input = document.createElement('input');
       input.value = call.note;
       input.setAttribute('aria-label', '备注');
-      input.addEventListener('change', () => saveNote(call, input));
+      // Saved on leaving the field, and again after a failure, until the journal has it.
+      input.addEventListener('input', () => input.classList.add('unsaved'));
+      input.addEventListener('blur', () => { if (input.value !== call.note) saveNote(call, input); });
       input.addEventListener('keydown', (e) => { if (e.key === 'Enter') input.blur(); });
       note.append(input);
       cell(row, labels[7], call.file);
@@ -121,7 +124,10 @@
     th.classList.toggle('ascending', state.order === 'asc');
     load();
   }));
-  // Notes written at the desk show here too, unless a note is being written on this page.
-  setInterval(() => { if (!document.activeElement.matches('td.note input')) load(); }, 15000);
+  // Notes written at the desk show here too, unless one is being written on this page.
+  setInterval(() => {
+    if (!document.querySelector('td.note input.unsaved') &&
+        !document.activeElement.matches('td.note input')) load();
+  }, 15000);
   load();
 })();
