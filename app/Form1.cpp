@@ -1,13 +1,16 @@
 #include "Form1.h"
 
 #include "CallInfo.h"
+#include "CallLogExport.h"
 #include "Desktop.h"
+#include "JournalService.h"
 #include "MessageBoxes.h"
 #include "PortDiagnosis.h"
 #include "RegionalClock.h"
 #include "Settings.h"
 #include "Twips.h"
 #include "frmMain.h"
+#include "frmCallLog.h"
 #include "frmMain2.h"
 
 #include <QFont>
@@ -37,8 +40,6 @@ constexpr std::chrono::milliseconds kRingInterval{100};
 constexpr std::chrono::milliseconds kDisplayInterval{100};
 // A USB modem plugged back in is picked up within this.
 constexpr std::chrono::seconds kModemWatchInterval{1};
-// Rings come every 5 or 6 seconds: a caller gone quiet for longer has hung up.
-constexpr std::chrono::seconds kRingsStopped{7};
 
 constexpr QSize kClientSize = twipsSize(9420, 5460);
 constexpr QSize kImage1Picture{400, 140};
@@ -63,6 +64,8 @@ const QString kCommandFailedText = QStringLiteral("命令发送失败,请检查M
 const QString kModemGoneText = QStringLiteral("MODEM已断开,正在等待重新接上");
 const QString kModemBackText = QStringLiteral("MODEM已接上,可以使用了");
 const QString kCallerText = QStringLiteral("来电：");
+const QString kCalledText = QStringLiteral("去电：");
+const QString kMissedText = QStringLiteral("未接来电：%1");
 const QString kBadSettingsText = QStringLiteral("设置文件 %1 中有无效的设置，已改用默认值：\n%2");
 
 // What a dial string holds (digits, tone digits, dial modifiers) and what people type around it.
@@ -94,6 +97,8 @@ constexpr ControlDesign kDesign[] = {
     {"Label5", "", 6120, 3960, 2655, 615},
     {"Image1", nullptr, 7680, 4800, 1905, 795},
     {"lblCaller", "", 120, 240, 6375, 615},
+    // In the free space left of the clock, under the cursor fields: nothing of the design moves.
+    {"cmdMissed", "", 120, 3960, 2655, 495},
 };
 
 constexpr const char* kTabOrder[] = {"Text1",    "Command3", "Command4", "Text7",   "Text8",
@@ -200,14 +205,17 @@ void Form1::createControls() {
     // What the telephone network says is shown as it is, never as markup.
     lblCaller = makeLabel(this, "lblCaller");
     lblCaller->setTextFormat(Qt::PlainText);
+    cmdMissed = makeControl<QPushButton>(this, "cmdMissed");
+    cmdMissed->setFlat(true);
+    // Outside the design's tab order.
+    cmdMissed->setFocusPolicy(Qt::NoFocus);
+    cmdMissed->hide();
 
     Timer1 = makeControl<QTimer>(this, "Timer1");
     Timer1->setInterval(kRingInterval);
     Timer2 = makeControl<QTimer>(this, "Timer2");
     Timer2->setInterval(kDisplayInterval);
     m_modemWatch.setInterval(kModemWatchInterval);
-    m_ringWatch.setInterval(kRingsStopped);
-    m_ringWatch.setSingleShot(true);
 }
 
 void Form1::connectHandlers() {
@@ -215,7 +223,10 @@ void Form1::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&m_modemWatch, &QTimer::timeout, this, &Form1::modemWatch_Timer);
-    connect(&m_ringWatch, &QTimer::timeout, this, &Form1::ringWatch_Timer);
+    connect(&m_attempts, &CallAttempts::missed, this, &Form1::attempts_Missed);
+    connect(&JournalService::instance(), &JournalService::missedCountChanged, this,
+            &Form1::journal_MissedCount);
+    connect(cmdMissed, &QPushButton::clicked, this, &Form1::cmdMissed_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -227,6 +238,8 @@ void Form1::connectHandlers() {
 void Form1::Form_Load() {
     if (const Settings& settings = Settings::current(); !settings.problems.isEmpty())
         MsgBox(kBadSettingsText.arg(Settings::path(), settings.problems.join(u'\n')));
+    journal_MissedCount(JournalService::instance().missedCount());
+    reportJournalProblems(this);
     if (openModemPort(kFirstModemPort, kLastModemPort)) return modemOpened();
     const QStringList message{
         QStringLiteral("你没有安装好MODEM卡,或COM口没有设置在正确的COM上,软件不能正常使用!")};
@@ -284,21 +297,43 @@ void Form1::MSComm1_OnComm() {
     }
     if (MSComm1.CommEvent() != comEvReceive) return;
     const QString reply = m_callerId.take(MSComm1.Input());
-    if (m_callerId.hasReport() || reply.contains(QLatin1String("RING"))) showCaller();
+    takeRingsAndReport(reply);
     if (m_setup.takeReply(reply)) return;
     // Each read is judged on its own: a reply split over two reads is not seen.
     if (reply.contains(QStringLiteral("OK"))) Label4->setText(kPickUpText);
 }
 
-void Form1::showCaller() {
-    m_ringWatch.start();
-    if (m_callerId.hasReport())
-        lblCaller->setText(
-            QStringList{kCallerText + m_callerId.number(), m_callerId.name()}.join(u' ').trimmed());
+// Each ring sequence is one call attempt in the journal, with the report that came with it.
+void Form1::takeRingsAndReport(const QString& reply) {
+    const CallAttempt& attempt = m_attempts.current();
+    if (m_callerId.hasReport() &&
+        (attempt.key.isEmpty() || attempt.number != m_callerId.number() ||
+         attempt.name != m_callerId.name())) {
+        m_attempts.callerId(m_callerId.number(), m_callerId.name());
+        showCaller(kCallerText, m_callerId.number(), m_callerId.name());
+    }
+    for (qsizetype rings = reply.count(QLatin1String("RING")); rings > 0; --rings)
+        m_attempts.ring();
 }
 
-void Form1::ringWatch_Timer() {
+// The phonebook's name first, then the one caller ID gave where it differs.
+void Form1::showCaller(const QString& prefix, const QString& number, const QString& name) {
+    const QString who = displayName(JournalService::instance().contactName(number), name);
+    lblCaller->setText(QStringList{prefix + number, who}.join(u' ').trimmed());
+}
+
+// No RING for a while: the caller has given up.
+void Form1::attempts_Missed() {
     if (!m_callUp) forgetCaller();
+}
+
+void Form1::journal_MissedCount(int count) {
+    cmdMissed->setText(kMissedText.arg(count));
+    cmdMissed->setVisible(count > 0);
+}
+
+void Form1::cmdMissed_Click() {
+    DefaultForm<frmCallLog>::Show().showMissed();
 }
 
 void Form1::forgetCaller() {
@@ -338,7 +373,10 @@ void Form1::Command2_Click() {
     });
     if (!sent) return;
     m_callUp = true;
+    m_attempts.dialled(number);
     currentCall() = {number, {}, kOutgoing, {}};
+    currentAttempt() = m_attempts.current().key;
+    showCaller(kCalledText, number, {});
     Label4->setText(kDiallingText + number);
     DefaultForm<frmMain>::Show();
 }
@@ -347,7 +385,9 @@ void Form1::Command3_Click() {
     Label1->setText(QString());
     if (!writeToModem([this] { MSComm1.setOutput(kAnswerLine); })) return;
     m_callUp = true;
+    m_attempts.answered();
     currentCall() = {m_callerId.number(), m_callerId.name(), kIncoming, {}};
+    currentAttempt() = m_attempts.current().key;
     DefaultForm<frmMain>::Show();
 }
 
@@ -356,7 +396,9 @@ void Form1::Command4_Click() {
     // A modem that is still there may yet take the hang-up when the program ends.
     m_callUp = !failure.isEmpty() && MSComm1.PortOpen();
     forgetCaller();
+    m_attempts.hungUp();
     currentCall() = {};
+    currentAttempt().clear();
     if (failure.isEmpty()) Label4->setText(kCallEndedText);
     // The call is stored whether or not the modem heard: with the modem gone nothing else
     // would end the recording. A recorder that could not store it stays open and says why.

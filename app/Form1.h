@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallAttempts.h"
 #include "CallerId.h"
 #include "Form.h"
 #include "MSComm.h"
@@ -42,8 +43,10 @@ public:
     QLabel* Label4;
     QLabel* Label5;
     QLabel* Image1;
-    // Who calls, while the phone rings and through the call answered.
+    // Who calls, while the phone rings and through the call answered; whom a dial calls.
     QLabel* lblCaller;
+    // "未接来电：N", shown while N > 0; a click opens the call log on the missed calls.
+    QPushButton* cmdMissed;
     QTimer* Timer1;
     QTimer* Timer2;
 
@@ -59,6 +62,7 @@ public:
     void Command4_Click();
     void Command5_Click();
     void Command7_Click();
+    void cmdMissed_Click();
 
 protected:
     void Form_Load() override;
@@ -73,8 +77,10 @@ private:
     void watchForModem(short first, short last);
     void modemWatch_Timer();
     void modemOpened();
-    void showCaller();
-    void ringWatch_Timer();
+    void showCaller(const QString& prefix, const QString& number, const QString& name);
+    void takeRingsAndReport(const QString& reply);
+    void attempts_Missed();
+    void journal_MissedCount(int count);
     void forgetCaller();
     // Runs the writes of one command; when the port refuses, tells the user and returns false.
     bool writeToModem(const std::function<void()>& write);
@@ -84,8 +90,8 @@ private:
     bool FileOpen(const QString& StrURL, const QString& ExeParameters);
 
     QTimer m_modemWatch;
-    QTimer m_ringWatch;
     CallerIdReader m_callerId;
+    CallAttempts m_attempts;
     ModemSetup m_setup;
     std::pair<short, short> m_watchedPorts;
     // Answered or dialled and not hung up since.

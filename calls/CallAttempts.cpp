@@ -21,6 +21,12 @@ CallAttempts::CallAttempts(Save save, QObject* parent)
     connect(&m_ringsStopped, &QTimer::timeout, this, &CallAttempts::ringsStopped);
 }
 
+CallAttempts::~CallAttempts() {
+    if (m_current.direction != kMissed) return;
+    m_current.ended = now();
+    save();
+}
+
 void CallAttempts::begin(const QString& direction) {
     // Another attempt that still rings has rung out.
     if (m_ringsStopped.isActive()) {

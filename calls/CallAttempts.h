@@ -19,6 +19,8 @@ public:
     using Save = std::function<void(const CallAttempt&)>;
     // Saves through the journal's service unless told otherwise.
     explicit CallAttempts(Save save = {}, QObject* parent = nullptr);
+    // An attempt that still rings is missed: nobody is left to answer it.
+    ~CallAttempts() override;
 
     void ring();
     // A caller ID report; one that comes before the first ring begins the attempt.

@@ -33,6 +33,7 @@ constexpr qint64 kLeftRingingMs = 60000;
 const QString kFolderName = QStringLiteral(".通话记录");
 const QString kFileName = QStringLiteral("journal.sqlite");
 const QString kMissedSeen = QStringLiteral("missedSeen");
+const QString kPhonebookVersion = QStringLiteral("phonebook");
 
 QStringList schema() {
     return {
@@ -150,6 +151,7 @@ struct Journal::Private {
     qint64 dataVersion = -1;
     QString problem;
     Phonebook book;
+    qint64 phonebookVersion = -1;
     RecordingIndex index;
 
     explicit Private(const QString& folder)
@@ -164,7 +166,22 @@ struct Journal::Private {
     bool exec(const QString& statement);
     // Writes take the lock at once: a transaction that read first could not write after
     // another connection's commit.
-    bool begin() { return exec(QStringLiteral("BEGIN IMMEDIATE")); }
+    bool begin() {
+        if (!exec(QStringLiteral("BEGIN IMMEDIATE"))) return false;
+        // The contacts' names this write puts in are those of the phonebook as it now is.
+        if (settingValue(kPhonebookVersion) != phonebookVersion) loadPhonebook();
+        return true;
+    }
+    void phonebookChanged() {
+        phonebookVersion = settingValue(kPhonebookVersion) + 1;
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings VALUES (?, ?)"));
+        query.addBindValue(kPhonebookVersion);
+        query.addBindValue(phonebookVersion);
+        query.exec();
+        loadPhonebook();
+        refreshDerived(QStringLiteral("1"), {});
+    }
     bool commit() { return exec(QStringLiteral("COMMIT")) || (rollback(), false); }
     void rollback() { exec(QStringLiteral("ROLLBACK")); }
     qint64 settingValue(const QString& key);
@@ -320,6 +337,7 @@ qint64 Journal::Private::settingValue(const QString& key) {
 }
 
 void Journal::Private::loadPhonebook() {
+    phonebookVersion = settingValue(kPhonebookVersion);
     QList<Contact> contacts;
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -525,15 +543,22 @@ QStringList Journal::recordingsMatching(const QString& text) {
 }
 
 bool Journal::setNote(qint64 id, const QString& note) {
-    if (!d->ready(true)) return false;
+    return setNotes({{id, note}}) == 1;
+}
+
+int Journal::setNotes(const QHash<qint64, QString>& notes) {
+    if (!d->ready(true) || !d->begin()) return 0;
     QSqlQuery query(d->db);
     query.prepare(QStringLiteral("UPDATE calls SET note = ? WHERE id = ?"));
-    query.addBindValue(text(note.trimmed()));
-    query.addBindValue(id);
-    if (!d->begin()) return false;
-    const bool saved = query.exec() && query.numRowsAffected() == 1;
-    if (saved) d->refreshDerived(QStringLiteral("id = ?"), {id});
-    return d->commit() && saved;
+    int saved = 0;
+    for (auto note = notes.cbegin(); note != notes.cend(); ++note) {
+        query.addBindValue(text(note.value().trimmed()));
+        query.addBindValue(note.key());
+        if (!query.exec() || query.numRowsAffected() != 1) continue;
+        ++saved;
+        d->refreshDerived(QStringLiteral("id = ?"), {note.key()});
+    }
+    return d->commit() ? saved : 0;
 }
 
 LearnProgress Journal::learn(int maxFiles) {
@@ -555,8 +580,12 @@ LearnProgress Journal::learn(int maxFiles) {
 }
 
 void Journal::saveAttempt(const CallAttempt& attempt) {
+    saveAttempts({attempt});
+}
+
+void Journal::saveAttempts(const QList<CallAttempt>& attempts) {
     // A missed call is kept even where no call has been stored yet.
-    if (!makePrivateFolder(d->folder) || !d->ready(true)) return;
+    if (!makePrivateFolder(d->folder) || !d->ready(true) || !d->begin()) return;
     QSqlQuery query(d->db);
     query.prepare(QStringLiteral(
         "INSERT INTO calls (attempt, direction, number, caller, start, sort, last_ring, "
@@ -564,14 +593,15 @@ void Journal::saveAttempt(const CallAttempt& attempt) {
         "DO UPDATE SET direction = excluded.direction, number = excluded.number, caller = "
         "excluded.caller, last_ring = excluded.last_ring, connected = excluded.connected, "
         "ended = excluded.ended, rings = excluded.rings"));
-    for (const QVariant& value :
-         {QVariant(attempt.key), text(attempt.direction), text(attempt.number),
-          text(attempt.name), msOrNull(attempt.start), msOrNull(attempt.start),
-          msOrNull(attempt.lastRing), msOrNull(attempt.connected), msOrNull(attempt.ended),
-          QVariant(attempt.rings)})
-        query.addBindValue(value);
-    d->begin();
-    if (query.exec()) d->refreshDerived(QStringLiteral("attempt = ?"), {attempt.key});
+    for (const CallAttempt& attempt : attempts) {
+        for (const QVariant& value :
+             {QVariant(attempt.key), text(attempt.direction), text(attempt.number),
+              text(attempt.name), msOrNull(attempt.start), msOrNull(attempt.start),
+              msOrNull(attempt.lastRing), msOrNull(attempt.connected), msOrNull(attempt.ended),
+              QVariant(attempt.rings)})
+            query.addBindValue(value);
+        if (query.exec()) d->refreshDerived(QStringLiteral("attempt = ?"), {attempt.key});
+    }
     d->commit();
 }
 
@@ -674,8 +704,7 @@ qint64 Journal::saveContact(const Contact& contact) {
         query.addBindValue(text(number.trimmed()));
         query.exec();
     }
-    d->loadPhonebook();
-    d->refreshDerived(QStringLiteral("1"), {});
+    d->phonebookChanged();
     return d->commit() ? id : 0;
 }
 
@@ -685,8 +714,7 @@ void Journal::removeContact(qint64 id) {
     query.prepare(QStringLiteral("DELETE FROM contacts WHERE id = ?"));
     query.addBindValue(id);
     query.exec();
-    d->loadPhonebook();
-    d->refreshDerived(QStringLiteral("1"), {});
+    d->phonebookChanged();
     d->commit();
 }
 
@@ -708,13 +736,13 @@ int Journal::addContacts(const QList<Contact>& contacts) {
             number.exec();
         }
     }
-    d->loadPhonebook();
-    d->refreshDerived(QStringLiteral("1"), {});
+    d->phonebookChanged();
     return d->commit() ? added : 0;
 }
 
 const Phonebook& Journal::phonebook() {
-    if (d->ready(false) && changedElsewhere()) d->loadPhonebook();
+    if (d->ready(false) && d->settingValue(kPhonebookVersion) != d->phonebookVersion)
+        d->loadPhonebook();
     return d->book;
 }
 

@@ -4,6 +4,7 @@
 #include "Phonebook.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -122,6 +123,8 @@ public:
     QStringList recordingsMatching(const QString& text);
     // Saved at once; an empty note removes it. False when the call is not there.
     bool setNote(qint64 id, const QString& note);
+    // Many at once, in one transaction (by call id); returns how many calls took theirs.
+    int setNotes(const QHash<qint64, QString>& notes);
 
     // Reads at most maxFiles of the files the index does not hold or holds out of date (size,
     // change time, inode or modification time differ), drops the files that have gone, and
@@ -130,6 +133,8 @@ public:
     LearnProgress learn(int maxFiles);
 
     void saveAttempt(const CallAttempt& attempt);
+    // Many at once, in one transaction: an import of old calls, a benchmark's.
+    void saveAttempts(const QList<CallAttempt>& attempts);
     // The recorder stored the attempt's call as fileName (in the recordings folder).
     void linkRecording(const QString& attemptKey, const QString& fileName);
     // A call that a crash cut off, stored at the next start: joined to the attempt it belongs

@@ -14,8 +14,10 @@ namespace tova {
 
 namespace {
 
-// Files read between two looks at what the windows ask: about 20 ms of work.
+// Files read in one transaction: about 30 ms of work, as long as a note may wait to be written.
 constexpr int kLearnChunk = 200;
+// Steps between the windows' looks at what the index knows so far.
+constexpr int kStepsBetweenLooks = 10;
 // How soon after the folder changes it is read: a call being stored changes it several times.
 constexpr std::chrono::milliseconds kFolderSettles{300};
 // How often another copy's commits are looked for: one cheap read of SQLite's shared memory.
@@ -25,34 +27,39 @@ JournalService* g_instance = nullptr;
 
 } // namespace
 
-// Lives on the journal's thread and owns the Journal there.
+// Lives on a thread of its own and owns a Journal there: one answers what the windows ask and
+// writes what they write, the other reads the recordings folder into the index. WAL lets the
+// first read while the second writes, so that a question never waits for 100,000 files.
 class JournalWorker : public QObject {
 public:
-    JournalWorker(JournalService& service, const QString& folder)
+    enum Role { Requests, Learning };
+
+    JournalWorker(JournalService& service, const QString& folder, Role role)
         : m_service(service)
-        , m_folder(folder) {}
+        , m_folder(folder)
+        , m_role(role) {}
 
     void start() {
         m_journal = std::make_unique<Journal>(m_folder);
         // Made and dropped on this thread, like everything with a timer.
+        m_timer = std::make_unique<QTimer>();
+        if (m_role == Requests) {
+            m_timer->setInterval(kOtherCopiesEvery);
+            connect(m_timer.get(), &QTimer::timeout, this, [this] { lookForOthers(); });
+            m_timer->start();
+            return wrote();
+        }
         m_watcher = std::make_unique<QFileSystemWatcher>();
-        m_settle = std::make_unique<QTimer>();
-        m_poll = std::make_unique<QTimer>();
-        m_settle->setSingleShot(true);
-        m_settle->setInterval(kFolderSettles);
-        m_poll->setInterval(kOtherCopiesEvery);
-        connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, m_settle.get(),
+        m_timer->setSingleShot(true);
+        m_timer->setInterval(kFolderSettles);
+        connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, m_timer.get(),
                 qOverload<>(&QTimer::start));
-        connect(m_settle.get(), &QTimer::timeout, this, [this] { learnAgain(); });
-        connect(m_poll.get(), &QTimer::timeout, this, [this] { lookForOthers(); });
-        m_poll->start();
+        connect(m_timer.get(), &QTimer::timeout, this, [this] { learnAgain(); });
         learnAgain();
-        wrote();
     }
 
     void stop() {
-        m_poll.reset();
-        m_settle.reset();
+        m_timer.reset();
         m_watcher.reset();
         m_journal.reset();
     }
@@ -66,20 +73,17 @@ public:
         if (!m_journal) return;
         const int missed = m_journal->missedCount();
         auto book = std::make_shared<const Phonebook>(m_journal->phonebook());
-        const QString problem = m_journal->takeProblem();
         {
             std::lock_guard lock(m_service.m_mutex);
             m_service.m_missed = missed;
             m_service.m_phonebook = std::move(book);
-            if (!problem.isEmpty()) m_service.m_problem = problem;
         }
         // Our own commit must not read as another copy's at the next look.
         m_journal->changedElsewhere();
-        QMetaObject::invokeMethod(&m_service, [&service = m_service, missed, problem] {
-            if (!problem.isEmpty()) emit service.problem(problem);
+        QMetaObject::invokeMethod(&m_service, [&service = m_service, missed] {
             emit service.missedCountChanged(missed);
-            emit service.changed();
         }, Qt::QueuedConnection);
+        changed();
     }
 
     void learnAgain() {
@@ -94,6 +98,19 @@ public:
     }
 
 private:
+    // Tells the windows, with what became of a broken journal if this connection found one.
+    void changed() {
+        const QString problem = m_journal->takeProblem();
+        if (!problem.isEmpty()) {
+            std::lock_guard lock(m_service.m_mutex);
+            m_service.m_problem = problem;
+        }
+        QMetaObject::invokeMethod(&m_service, [&service = m_service, problem] {
+            if (!problem.isEmpty()) emit service.problem(problem);
+            emit service.changed();
+        }, Qt::QueuedConnection);
+    }
+
     void learnStep() {
         m_learning = true;
         const LearnProgress progress = m_journal->learn(m_rescan ? 0 : kLearnChunk);
@@ -107,11 +124,11 @@ private:
         }, Qt::QueuedConnection);
         if (progress.finished()) {
             m_learning = false;
-            return wrote();
+            return changed();
         }
-        // Queued behind what the windows have asked meanwhile; a step that learned something
-        // lets them see it.
-        if (++m_steps % 5 == 0) wrote();
+        // Now and then the windows see what is known so far; a change of the folder meanwhile
+        // gets in between the steps.
+        if (++m_steps % kStepsBetweenLooks == 0) changed();
         QMetaObject::invokeMethod(this, [this] { learnStep(); }, Qt::QueuedConnection);
     }
 
@@ -121,10 +138,10 @@ private:
 
     JournalService& m_service;
     QString m_folder;
+    Role m_role;
     std::unique_ptr<Journal> m_journal;
     std::unique_ptr<QFileSystemWatcher> m_watcher;
-    std::unique_ptr<QTimer> m_settle;
-    std::unique_ptr<QTimer> m_poll;
+    std::unique_ptr<QTimer> m_timer;
     bool m_learning = false;
     bool m_rescan = false;
     int m_steps = 0;
@@ -139,37 +156,37 @@ JournalService& JournalService::instance() {
     return *g_instance;
 }
 
-JournalService::JournalService(const QString& recordingsFolder)
-    : m_thread(new QThread)
-    , m_worker(new JournalWorker(*this, recordingsFolder))
-    , m_phonebook(std::make_shared<const Phonebook>()) {
-    m_thread->setObjectName(QStringLiteral("journal"));
-    m_worker->moveToThread(m_thread);
-    m_thread->start();
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->start(); },
-                              Qt::QueuedConnection);
+JournalService::JournalService(const QString& recordingsFolder) {
+    m_phonebook = std::make_shared<const Phonebook>();
+    for (const auto role : {JournalWorker::Requests, JournalWorker::Learning}) {
+        auto* thread = new QThread;
+        thread->setObjectName(role == JournalWorker::Requests ? QStringLiteral("journal")
+                                                              : QStringLiteral("index"));
+        auto* worker = new JournalWorker(*this, recordingsFolder, role);
+        worker->moveToThread(thread);
+        thread->start();
+        QMetaObject::invokeMethod(worker, [worker] { worker->start(); }, Qt::QueuedConnection);
+        m_threads.push_back(thread);
+        m_workers.push_back(worker);
+    }
 }
 
 JournalService::~JournalService() {
-    shutdown();
-}
-
-void JournalService::shutdown() {
-    if (!m_thread) return;
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->stop(); },
-                              Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_worker;
-    delete m_thread;
-    m_worker = nullptr;
-    m_thread = nullptr;
+    for (std::size_t i = 0; i < m_threads.size(); ++i) {
+        JournalWorker* worker = m_workers[i];
+        QMetaObject::invokeMethod(worker, [worker] { worker->stop(); },
+                                  Qt::BlockingQueuedConnection);
+        m_threads[i]->quit();
+        m_threads[i]->wait();
+        delete worker;
+        delete m_threads[i];
+    }
 }
 
 void JournalService::run(std::function<void(Journal&)> work, bool writes) {
     QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, work = std::move(work), writes] {
+        m_workers.front(),
+        [worker = m_workers.front(), work = std::move(work), writes] {
             worker->run(work);
             if (writes) worker->wrote();
         },
@@ -193,7 +210,7 @@ void JournalService::linkRecovered(const QString& fileName) {
 }
 
 void JournalService::folderChanged() {
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->learnAgain(); },
+    QMetaObject::invokeMethod(m_workers.back(), [worker = m_workers.back()] { worker->learnAgain(); },
                               Qt::QueuedConnection);
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QThread;
 
@@ -17,9 +18,9 @@ class JournalWorker;
 
 // The journal of the recordings folder for the windows: every database call runs on a thread
 // of its own, so that a journal that another copy holds, or a slow disk, never holds up a
-// window. Answers come back on the asking thread. It reads the recordings folder in the
-// background (learning what the index does not yet hold, and whatever is added or removed
-// later), and notices what other copies of the program write.
+// window. Answers come back on the thread the service lives on (the windows'). A second thread
+// reads the recordings folder in the background (what the index does not yet hold, and
+// whatever is added or removed later); the service notices what other copies write.
 class JournalService : public QObject {
     Q_OBJECT
 public:
@@ -77,10 +78,10 @@ signals:
 private:
     friend class JournalWorker;
     void run(std::function<void(Journal&)> work, bool writes);
-    void shutdown();
 
-    QThread* m_thread;
-    JournalWorker* m_worker;
+    // The one that answers, then the one that learns the folder.
+    std::vector<QThread*> m_threads;
+    std::vector<JournalWorker*> m_workers;
     mutable std::mutex m_mutex; // guards what the worker hands over below
     std::shared_ptr<const Phonebook> m_phonebook;
     LearnProgress m_progress;

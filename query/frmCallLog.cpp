@@ -149,6 +149,7 @@ void frmCallLog::Form_Load() {
 
 void frmCallLog::showMissed() {
     cboDirection->setCurrentIndex(int(kDirections.indexOf(kMissed)));
+    JournalService::instance().write([](Journal& journal) { journal.markMissedSeen(); });
 }
 
 void frmCallLog::cboDate_Change() {

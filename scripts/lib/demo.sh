@@ -24,11 +24,14 @@ mkdir "$DEMO/ports"
 socat pty,rawer,echo=0,link="$DEMO/ports/com3" pty,rawer,echo=0,link="$DEMO/modem" &
 for _ in $(seq 50); do [ -e "$DEMO/modem" ] && [ -e "$DEMO/ports/com3" ] && break; sleep 0.1; done
 "$BUILD/tova-demo-modem" "$DEMO/modem" 20 &
+# The callers ring with their caller ID; one of them is in this phonebook.
+"$BUILD/tova-demo-phonebook" "$here/../../demo/phonebook.vcf"
 
 # The caller's voice on the line, over and over.
 espeak-ng -v cmn -s 140 -w "$DEMO/voice.wav" "您好，这是演示电话。通话正在录音。" 2>/dev/null ||
     sox -n -r 8000 "$DEMO/voice.wav" synth 3 sine 440
 while paplay --device=line "$DEMO/voice.wav" 2>/dev/null; do sleep 1; done &
 
-echo "Demo: COM3 is a simulated modem that rings every 20 s; the line speaks a short message."
+echo "Demo: COM3 is a simulated modem; a caller rings every 20 s (every other one gives up"
+echo "after three rings), with caller ID; the line speaks a short message."
 TOVA_PORT_DIR="$DEMO/ports" "$BUILD/tova-recorder"

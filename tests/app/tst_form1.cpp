@@ -2,15 +2,19 @@
 #include "CallerId.h"
 #include "Fakes.h"
 #include "Form1.h"
+#include "JournalService.h"
 #include "MMControl.h"
 #include "PtyPair.h"
 #include "RecordingsFolder.h"
 #include "Settings.h"
 #include "Windows.h"
+#include "frmCallLog.h"
 #include "frmMain.h"
 
+#include <QComboBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 
 using namespace tova;
@@ -313,13 +317,24 @@ private slots:
             "来电：222");
         row("no report", {ring, ring}, "");
         row("then the reply", {"\r\nNMBR=1\r\n", "\r\nOK\r\n"}, "来电：1", kPickUp);
-        row("rings stop", {"\r\nNMBR=1\r\n", ring}, "来电：1", "", -6000);
+        // A local caller ID, the phonebook's number with its area code: its name first.
+        row("rings stop, a contact", {"\r\nNMBR=88886666\r\nNAME=ZHANG SAN\r\n", ring},
+            "来电：88886666 张三 ZHANG SAN", "", -7000);
     }
     void callerId() {
         QFETCH(QByteArrayList, reads);
         QFETCH(QString, caller);
         QFETCH(QString, status);
         QFETCH(int, wait);
+        JournalService& journal = JournalService::instance();
+        if (wait < 0) {
+            journal.write([](Journal& j) { j.addContacts({{0, "张三", {"010 8888 6666"}, {}}}); });
+            QTRY_COMPARE(journal.contactName("01088886666"), "张三");
+            // What earlier rows left ringing has been seen.
+            DefaultForm<frmCallLog>::Show();
+            unloadAllWindows();
+            QTRY_COMPARE(journal.missedCount(), 0);
+        }
         Form1& form = mainWindow(3, false);
         QSignalSpy events(&form.MSComm1, &MSComm::OnComm);
         for (const QByteArray& read : reads) {
@@ -331,7 +346,20 @@ private slots:
         if (wait < 0) {
             QTest::qWait(-wait);
             QCOMPARE(form.lblCaller->text(), caller);
+            QVERIFY(!form.cmdMissed->isVisible());
             QTRY_COMPARE_WITH_TIMEOUT(form.lblCaller->text(), QString(), 2000);
+            // The missed call, counted until the call log is opened on it.
+            QTRY_VERIFY(form.cmdMissed->isVisible());
+            QCOMPARE(form.cmdMissed->text(), "未接来电：1");
+            QCOMPARE(form.cmdMissed->geometry(), QRect(8, 264, 177, 33));
+            QTest::mouseClick(form.cmdMissed, Qt::LeftButton);
+            frmCallLog* log = DefaultForm<frmCallLog>::loaded();
+            QVERIFY(log);
+            QCOMPARE(log->findChild<QComboBox*>("cboDirection")->currentText(), "未接");
+            const QAbstractItemModel* rows = log->findChild<QTableView*>("grdCalls")->model();
+            QTRY_COMPARE(rows->index(0, int(CallLogColumn::Name)).data().toString(),
+                         "张三 ZHANG SAN");
+            QTRY_VERIFY(!form.cmdMissed->isVisible());
             return;
         }
         form.Command3->click();
@@ -343,6 +371,16 @@ private slots:
         QCOMPARE(form.lblCaller->text(), caller);
         form.Command4->click();
         QCOMPARE(form.lblCaller->text(), QString());
+        if (wait == 0) return;
+        // The stored call joins its ring sequence in the journal.
+        const auto journalled = [&] {
+            const CallLogRow row = Journal(RecordingsFolder::path())
+                                       .callLog({who.first(), {}, {}, {}, 0}, {}, 0, 1)
+                                       .rows.value(0);
+            return QStringList{row.direction, QString::number(row.rings), row.callerName,
+                               row.hasRecording() ? "recorded" : "no recording"};
+        };
+        QTRY_COMPARE(journalled(), (QStringList{kIncoming, "1", who.mid(1).join(u' '), "recorded"}));
     }
 
     // Noise that never ends a line is passed on, not held and copied at every read.

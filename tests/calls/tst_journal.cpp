@@ -96,7 +96,7 @@ private slots:
         two.start(QCoreApplication::applicationFilePath(), {"b", folder()});
         Journal reader(folder());
         while (one.state() != QProcess::NotRunning || two.state() != QProcess::NotRunning) {
-            reader.callLog({"1"}, {}, 0, 10);
+            reader.callLog({"1", {}, {}, {}, 0}, {}, 0, 10);
             QTest::qWait(5);
         }
         QCOMPARE(one.exitCode() + two.exitCode(), 0);

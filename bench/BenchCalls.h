@@ -1,0 +1,117 @@
+#pragma once
+
+// What both benchmarks of finding calls start from: a recordings folder of small tagged calls
+// and a journal that holds the missed calls, with a note on each.
+#include "CallTags.h"
+#include "Journal.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace tova::bench {
+
+constexpr int kCallMs = 100;
+constexpr int kSampleRate = 8000;
+// One call in ten rang out.
+constexpr int kMissedEvery = 10;
+const QByteArray kTemplateNumber = QByteArrayLiteral("13800000000");
+const QDateTime kFirstCall(QDate(2024, 1, 1), QTime(8, 0));
+
+// Call i's number: 13800000000 + i.
+inline QString numberOf(int i) {
+    return QString::number(13800000000LL + i);
+}
+inline QDateTime startOf(int i) {
+    return kFirstCall.addSecs(qint64(i) * 60);
+}
+// As the tags hold it.
+inline QByteArray startTag(const QDateTime& start) {
+    return start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODate).toLatin1();
+}
+
+// One tagged call as the recorder writes it, as bytes.
+inline QByteArray templateCall(const QString& path) {
+    SF_INFO info{0, kSampleRate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    writeCallTags(file, {QString::fromLatin1(kTemplateNumber), QStringLiteral("王小明"), kIncoming,
+                         kFirstCall});
+    const std::vector<short> silence(kCallMs * kSampleRate / 1000);
+    sf_write_short(file, silence.data(), sf_count_t(silence.size()));
+    sf_close(file);
+    QFile written(path);
+    written.open(QIODevice::ReadOnly);
+    return written.readAll();
+}
+
+// Calls from to calls, nine in ten of them: stored in the folder under a name of the
+// recorder's kind and with a number of their own. The tenth is a missed call (journalOf).
+inline bool isMissed(int i) {
+    return i % kMissedEvery == kMissedEvery - 1;
+}
+
+inline void addRecordings(const QString& folder, const QByteArray& call, int from, int calls) {
+    const qsizetype at = call.indexOf(kTemplateNumber);
+    const qsizetype startAt = call.indexOf(startTag(kFirstCall));
+    if (at < 0 || startAt < 0) qFatal("the template call has no number or start tag");
+    QByteArray bytes = call;
+    for (int i = from; i < calls; ++i) {
+        if (isMissed(i)) continue;
+        const QByteArray number = numberOf(i).toLatin1();
+        bytes.replace(at, number.size(), number);
+        const QByteArray start = startTag(startOf(i));
+        bytes.replace(startAt, start.size(), start);
+        QFile file(folder + u'/' + startOf(i).toString("yyyy-M-dHHmmss") + QStringLiteral(".wav"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+    }
+}
+
+// A journal as it is before its index has read the folder: the missed calls of the first
+// `calls`, each with a note. Kept at saved, put in place again by useJournal.
+inline void makeJournal(const QString& folder, int calls, const QString& saved) {
+    QDir(QFileInfo(Journal::path(folder)).path()).removeRecursively();
+    {
+        Journal journal(folder);
+        QList<CallAttempt> missed;
+        for (int i = 0; i < calls; ++i)
+            if (isMissed(i))
+                missed.append({QStringLiteral("bench-%1").arg(i), kMissed, numberOf(i), {},
+                               startOf(i), startOf(i), {}, startOf(i).addSecs(8), 3});
+        journal.saveAttempts(missed);
+        QHash<qint64, QString> notes;
+        for (const CallLogRow& row : journal.callLog({}, {}, 0, -1).rows)
+            notes.insert(row.id, QStringLiteral("回电话 ") + row.number);
+        journal.setNotes(notes);
+    }
+    QFile::remove(saved);
+    if (!QFile::copy(Journal::path(folder), saved)) qFatal("cannot keep the journal");
+}
+
+inline void useJournal(const QString& folder, const QString& saved) {
+    QDir(QFileInfo(Journal::path(folder)).path()).removeRecursively();
+    QDir().mkpath(QFileInfo(Journal::path(folder)).path());
+    if (!QFile::copy(saved, Journal::path(folder))) qFatal("cannot put the journal back");
+}
+
+inline double msOf(const std::function<void()>& step) {
+    QElapsedTimer timer;
+    timer.start();
+    step();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+inline const char* verdict(double ms, double limit) {
+    return ms <= limit ? "ok" : "TOO SLOW";
+}
+
+} // namespace tova::bench
