@@ -3,6 +3,8 @@
 #include "Certificate.h"
 #include "ListenAddress.h"
 
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <unistd.h>
@@ -178,8 +180,9 @@ bool HttpServer::start(const ListenAddress& address, const TlsIdentity* identity
         MHD_OPTION_HTTPS_MEM_KEY, m_key.constData(), MHD_OPTION_HTTPS_PRIORITIES, kTlsPriorities,
         MHD_OPTION_END);
     if (m_daemon) return true;
-    error = QStringLiteral("不能在 %1 上提供网页（地址已被占用，或证书和私钥不配对）。")
-                .arg(address.url());
+    // The library has said why just before (the address taken, a key that is not the
+    // certificate's).
+    error = QStringLiteral("不能在 %1 上提供网页。").arg(address.url());
     return false;
 }
 

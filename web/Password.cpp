@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -65,6 +66,9 @@ bool isWebPassword(const QByteArray& password) {
     QFile file(webPasswordPath());
     if (!file.open(QIODevice::ReadOnly) || sodium_init() < 0) return false;
     const QByteArray hash = file.readAll().trimmed();
+    // One hash at a time: each takes 64 MiB, which many logins at once must not multiply.
+    static std::mutex hashing;
+    const std::lock_guard lock(hashing);
     return hash.startsWith("$argon2id$") &&
            crypto_pwhash_str_verify(hash.constData(), password.constData(),
                                     quint64(password.size())) == 0;
