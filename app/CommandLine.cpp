@@ -26,7 +26,7 @@ void listPorts() {
         print(stdout, QStringLiteral("COM%1 %2 %3\n")
                           .arg(port)
                           .arg(path.isEmpty() ? QStringLiteral("—") : path,
-                               PortDiagnosis(path).stateText()));
+                               PortDiagnosis(path, PortDiagnosis::AskModem).stateText()));
     }
 }
 
@@ -56,7 +56,7 @@ std::optional<int> runCommandLine(int& argc, char** argv) {
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption ports(
-        QStringLiteral("ports"), QStringLiteral("列出COM3到COM9各是哪个设备、能否打开,然后退出。"));
+        QStringLiteral("ports"), QStringLiteral("列出COM3到COM9各是哪个设备、能否打开、上面的MODEM能否录音,然后退出。"));
     parser.addOption(ports);
     const QCommandLineOption serve(
         QStringLiteral("serve"),

@@ -9,6 +9,7 @@
 #include "RegionalClock.h"
 #include "Settings.h"
 #include "Twips.h"
+#include "VoiceLine.h"
 #include "frmMain.h"
 #include "frmCallLog.h"
 #include "frmMain2.h"
@@ -58,6 +59,10 @@ const QString kRingText = QStringLiteral("有电话请接电话");
 const QString kEnterNumberText = QStringLiteral("请输入电话号码");
 const QString kDiallingText = QStringLiteral("正在拨号码 －");
 const QString kCallEndedText = QStringLiteral("通话结束");
+const QString kFarEndHungUpText = QStringLiteral("对方已挂机，通话结束");
+const QString kNoVoiceText = QStringLiteral(
+    "COM%1 上的MODEM不能用来录音（不支持语音，或没有可用的声音格式），改为从声卡录音。");
+const QString kVoiceFailedText = QStringLiteral("MODEM没有开始录音，请检查MODEM后重试!");
 const QString kPortClosedText = QStringLiteral("MODEM的COM口没有打开,命令没有发出!");
 const QString kNumberRefusedText = QStringLiteral("这个电话号码不能拨出,请检查后重新输入!");
 const QString kCommandFailedText = QStringLiteral("命令发送失败,请检查MODEM后重试!");
@@ -164,7 +169,8 @@ QString numberRefusal(const QString& number) {
 } // namespace
 
 Form1::Form1()
-    : m_setup([this](const QString& line) { MSComm1.setOutput(line); }) {
+    : m_setup([this](const QString& line) { MSComm1.setOutput(line); })
+    , m_voice(MSComm1, m_setup) {
     QFont::insertSubstitutions(kLishu, kLishuSubstitutes);
 
     setWindowTitle(QStringLiteral("TOVA电话录音系统V2.0"));
@@ -233,6 +239,16 @@ void Form1::connectHandlers() {
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(&m_voice, &VoiceCall::lineEnded, this, &Form1::lineEnded);
+    connect(&m_voice, &VoiceCall::rang, this, [this] { takeRingsAndReport(QStringLiteral("RING")); });
+    connect(&m_voice, &VoiceCall::callerIdSent, this, [this](const QString& report) {
+        m_callerId.take(report + QStringLiteral("\r\n"));
+        takeRingsAndReport({});
+    });
+    connect(&m_voice, &VoiceCall::failed, this, [this] { MsgBox(kVoiceFailedText); });
+    // Heard by the recorder while it collects the call's audio: handled once that has returned.
+    connect(&VoiceLine::instance(), &VoiceLine::hungUp, this, &Form1::lineEnded,
+            Qt::QueuedConnection);
 }
 
 void Form1::Form_Load() {
@@ -285,13 +301,20 @@ void Form1::modemWatch_Timer() {
 }
 
 void Form1::modemOpened() {
-    m_setup.start(Settings::current());
+    const Settings& settings = Settings::current();
+    m_setup.start(settings);
+    if (!settings.modemSource) return;
+    m_voice.ask([this](bool canRecord) {
+        if (canRecord || std::exchange(m_toldNoVoice, true)) return;
+        MsgBox(kNoVoiceText.arg(MSComm1.CommPort()));
+    });
 }
 
 void Form1::MSComm1_OnComm() {
     if (MSComm1.CommEvent() == comEventDeviceLost) {
         // The port is closed by now; an unplugged modem comes back under the same name.
         Label4->setText(kModemGoneText);
+        m_voice.lost();
         watchForModem(MSComm1.CommPort(), MSComm1.CommPort());
         return;
     }
@@ -369,12 +392,16 @@ void Form1::Command2_Click() {
     const bool sent = writeToModem([&] {
         // What the modem said before the dial must not be taken for its answer to it.
         MSComm1.setInBufferCount(0);
-        MSComm1.setOutput(line);
+        // Through the modem, the dial goes after the voice-mode lines.
+        if (m_voice.canRecord())
+            m_voice.start(line);
+        else
+            MSComm1.setOutput(line);
     });
     if (!sent) return;
     m_callUp = true;
     m_attempts.dialled(number);
-    currentCall() = {number, {}, kOutgoing, {}};
+    currentCall() = {number, {}, kOutgoing, {}, kCallUnfinished};
     currentAttempt() = m_attempts.current().key;
     showCaller(kCalledText, number, {});
     Label4->setText(kDiallingText + number);
@@ -383,26 +410,49 @@ void Form1::Command2_Click() {
 
 void Form1::Command3_Click() {
     Label1->setText(QString());
-    if (!writeToModem([this] { MSComm1.setOutput(kAnswerLine); })) return;
+    const bool sent = writeToModem([this] {
+        if (!m_voice.canRecord()) return MSComm1.setOutput(kAnswerLine);
+        if (!MSComm1.PortOpen()) throw SerialPortError("the port is not open");
+        m_voice.start();
+    });
+    if (!sent) return;
     m_callUp = true;
     m_attempts.answered();
-    currentCall() = {m_callerId.number(), m_callerId.name(), kIncoming, {}};
+    currentCall() = {m_callerId.number(), m_callerId.name(), kIncoming, {}, kCallUnfinished};
     currentAttempt() = m_attempts.current().key;
     DefaultForm<frmMain>::Show();
 }
 
 void Form1::Command4_Click() {
-    const QString failure = tryWrite([this] { MSComm1.setOutput(kHangUpLine); });
+    hangUp(kCallEndedText, kHungUpHere, false);
+}
+
+void Form1::lineEnded() {
+    if (m_callUp) hangUp(kFarEndHungUpText, kHungUpThere, true);
+}
+
+void Form1::hangUp(const QString& status, const QString& ending, bool byItself) {
+    // Through the modem the hang-up line follows the stream's stop; one the program makes by
+    // itself waits for its reply like the set-up lines, so that the status stays.
+    QString failure;
+    if (m_voice.isUp())
+        m_voice.hangUp(kHangUpLine);
+    else if (byItself)
+        m_setup.queue(kHangUpLine);
+    else
+        failure = tryWrite([this] { MSComm1.setOutput(kHangUpLine); });
     // A modem that is still there may yet take the hang-up when the program ends.
     m_callUp = !failure.isEmpty() && MSComm1.PortOpen();
     forgetCaller();
     m_attempts.hungUp();
-    currentCall() = {};
-    currentAttempt().clear();
-    if (failure.isEmpty()) Label4->setText(kCallEndedText);
+    currentCall().ending = ending;
+    if (failure.isEmpty()) Label4->setText(status);
     // The call is stored whether or not the modem heard: with the modem gone nothing else
     // would end the recording. A recorder that could not store it stays open and says why.
     DefaultForm<frmMain>::Unload();
+    VoiceLine::instance().close();
+    currentCall() = {};
+    currentAttempt().clear();
     if (!failure.isEmpty()) MsgBox(failure);
 }
 

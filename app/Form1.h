@@ -5,6 +5,7 @@
 #include "Form.h"
 #include "MSComm.h"
 #include "ModemSetup.h"
+#include "VoiceCall.h"
 
 #include <QPoint>
 #include <QTimer>
@@ -82,6 +83,10 @@ private:
     void attempts_Missed();
     void journal_MissedCount(int count);
     void forgetCaller();
+    // What 挂断电话 does, also when the line says the call is over (byItself): status goes to
+    // Label4 and ending to the call's tags.
+    void hangUp(const QString& status, const QString& ending, bool byItself);
+    void lineEnded();
     // Runs the writes of one command; when the port refuses, tells the user and returns false.
     bool writeToModem(const std::function<void()>& write);
     // The same without the message: what it would say, or nothing when the line took it.
@@ -93,6 +98,9 @@ private:
     CallerIdReader m_callerId;
     CallAttempts m_attempts;
     ModemSetup m_setup;
+    // Records the call through the modem itself, with [audio] source=modem.
+    VoiceCall m_voice;
+    bool m_toldNoVoice = false;
     std::pair<short, short> m_watchedPorts;
     // Answered or dialled and not hung up since.
     bool m_callUp = false;

@@ -7,8 +7,10 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 namespace tova {
 
@@ -56,6 +58,16 @@ private:
 // used with the loop locked.
 class PulseConnection {
 public:
+    // Hears every change of the connection's state, on the loop thread; nullptr once the
+    // connection has been given up.
+    class Watcher {
+    public:
+        virtual void connectionChanged(pa_context* context) = 0;
+
+    protected:
+        ~Watcher() = default;
+    };
+
     PulseConnection()
         : m_loop(pa_threaded_mainloop_new())
         , m_running(pa_threaded_mainloop_start(m_loop) >= 0) {}
@@ -68,84 +80,107 @@ public:
     PulseConnection& operator=(const PulseConnection&) = delete;
 
     pa_threaded_mainloop* loop() const { return m_loop; }
+    pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(m_loop); }
     void wake() { pa_threaded_mainloop_signal(m_loop, 0); }
 
-    // The connection, made anew when the last one has failed; nullptr and the reason while the
-    // server cannot be reached.
-    pa_context* context(QString& failure) {
-        if (!m_running) {
-            failure = failureText(PA_ERR_INTERNAL);
-            return nullptr;
-        }
+    // The connection, ready or still on its way, made anew when the last one has failed;
+    // nullptr when none can be tried.
+    pa_context* context() {
+        if (!m_running) return nullptr;
         if (m_context && !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context))) drop();
         if (!m_context) {
-            m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "TOVA电话录音系统");
-            pa_context_set_state_callback(
-                m_context,
-                [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->wake(); }, this);
+            m_context = pa_context_new(api(), "TOVA电话录音系统");
+            if (!m_context) return nullptr;
+            pa_context_set_state_callback(m_context, changed, this);
             // The desktop session runs the server; one spawned here would hear no telephone line.
             pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
         }
-        waitFor([this] {
-            const pa_context_state_t state = pa_context_get_state(m_context);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        });
-        const pa_context_state_t state = pa_context_get_state(m_context);
-        if (state == PA_CONTEXT_READY) return m_context;
-        failure =
-            failureText(PA_CONTEXT_IS_GOOD(state) ? PA_ERR_TIMEOUT : pa_context_errno(m_context));
-        drop();
-        return nullptr;
+        return m_context;
     }
 
-    // Waits until done() holds or limit has passed. The loop thread wakes this at every change
-    // of state.
-    void waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = kStartLimit) {
-        struct Alarm {
-            pa_threaded_mainloop* loop;
-            bool rang = false;
-        } alarm{m_loop};
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-        timeval at;
-        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(limit.count()) * PA_USEC_PER_MSEC);
-        pa_time_event* timer = api->time_new(
-            api, &at,
-            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
-                auto* alarm = static_cast<Alarm*>(data);
-                alarm->rang = true;
-                pa_threaded_mainloop_signal(alarm->loop, 0);
-            },
-            &alarm);
-        while (!done() && !alarm.rang)
-            pa_threaded_mainloop_wait(m_loop);
-        api->time_free(timer);
-    }
+    void watch(Watcher* watcher) { m_watchers.push_back(watcher); }
+    void unwatch(Watcher* watcher) { std::erase(m_watchers, watcher); }
 
-private:
+    // Gives the connection up: its streams end, and the next start connects again.
     void drop() {
         if (!m_context) return;
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
+        pa_context_unref(std::exchange(m_context, nullptr));
+        tell(nullptr);
+    }
+
+    // Waits until done() holds or limit has passed. The loop thread wakes this at every change
+    // of state.
+    void waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        bool rang = false;
+        pa_time_event* timer = after(limit, [this, &rang] {
+            rang = true;
+            wake();
+        });
+        while (!done() && !rang)
+            pa_threaded_mainloop_wait(m_loop);
+        api()->time_free(timer);
+    }
+
+    // Calls rang on the loop thread once limit has passed, unless the timer is freed first.
+    pa_time_event* after(std::chrono::milliseconds limit, std::function<void()> rang) {
+        timeval at;
+        pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(limit.count()) * PA_USEC_PER_MSEC);
+        auto* call = new std::function<void()>(std::move(rang));
+        pa_time_event* timer = api()->time_new(
+            api(), &at,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+                // A copy: the call may free its own timer, and with it what data points to.
+                const auto call = *static_cast<std::function<void()>*>(data);
+                call();
+            },
+            call);
+        api()->time_set_destroy(timer, [](pa_mainloop_api*, pa_time_event*, void* data) {
+            delete static_cast<std::function<void()>*>(data);
+        });
+        return timer;
+    }
+
+private:
+    static void changed(pa_context* context, void* data) {
+        auto* self = static_cast<PulseConnection*>(data);
+        self->wake();
+        self->tell(context);
+    }
+
+    void tell(pa_context* context) {
+        // A watcher may stop watching when it hears.
+        for (Watcher* watcher : std::vector(m_watchers))
+            if (std::ranges::find(m_watchers, watcher) != m_watchers.end())
+                watcher->connectionChanged(context);
     }
 
     pa_threaded_mainloop* m_loop;
     bool m_running;
     pa_context* m_context = nullptr;
+    std::vector<Watcher*> m_watchers;
 };
 
 namespace {
 
-// One stream on the connection. What the loop thread learns reaches the owner on the thread
-// that opened the stream, through posted calls that die with the stream.
-class PulseStream {
+// One stream on the connection, which the loop thread connects and starts, so that a server
+// that does not answer holds up no caller. What the loop thread learns reaches the owner on the
+// thread that opened the stream, through posted calls that die with the stream.
+class PulseStream : private PulseConnection::Watcher {
 public:
+    struct Reports {
+        std::function<void()> started;
+        std::function<void(const QString&)> notStarted; // nothing ran within kStartLimit
+        std::function<void()> lost;                     // the running stream failed
+    };
+
     explicit PulseStream(std::shared_ptr<PulseConnection> connection)
         : m_connection(std::move(connection)) {}
     ~PulseStream() { close(); }
 
     pa_threaded_mainloop* loop() const { return m_connection->loop(); }
+    // nullptr until the stream has been made.
     pa_stream* get() const { return m_stream; }
     void wake() { m_connection->wake(); }
     void waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -155,61 +190,95 @@ public:
         QMetaObject::invokeMethod(&m_receiver, std::move(call), Qt::QueuedConnection);
     }
 
-    // connect sets the callbacks of the stream's direction and connects it. lost is posted once
-    // when the running stream fails: its server or its device gone.
-    bool open(const PcmFormat& format, const char* name,
-              const std::function<int(pa_stream*)>& connect, std::function<void()> lost,
-              QString& failure) {
+    // Begins the start; connect sets the callbacks of the stream's direction and connects it.
+    // False when not even that can be tried.
+    bool open(const PcmFormat& format, const char* name, std::function<int(pa_stream*)> connect,
+              Reports reports, QString& failure) {
         Locked lock(loop());
-        pa_context* context = m_connection->context(failure);
-        if (!context) return false;
-        const pa_sample_spec sampleSpec{PA_SAMPLE_S16NE, uint32_t(format.sampleRate),
-                                        uint8_t(format.channels)};
-        m_stream = pa_stream_new(context, name, &sampleSpec, nullptr);
-        if (!m_stream) {
-            failure = failureText(pa_context_errno(context));
+        pa_context* context = m_connection->context();
+        if (!context) {
+            failure = failureText(PA_ERR_INTERNAL);
             return false;
         }
-        m_lost = std::move(lost);
-        pa_stream_set_state_callback(m_stream, stateChanged, this);
-        if (connect(m_stream) == 0)
-            m_connection->waitFor(
-                [this] { return pa_stream_get_state(m_stream) != PA_STREAM_CREATING; });
-        m_running = pa_stream_get_state(m_stream) == PA_STREAM_READY;
-        if (!m_running) {
-            failure = failureText(pa_context_errno(context));
-            close();
-        }
-        return m_running;
+        m_sampleSpec = {PA_SAMPLE_S16NE, uint32_t(format.sampleRate), uint8_t(format.channels)};
+        m_name = name;
+        m_connect = std::move(connect);
+        m_reports = std::move(reports);
+        m_starting = true;
+        // A server that lets a start time out is not waited for again: the next start
+        // connects anew.
+        m_startLimit = m_connection->after(kStartLimit, [this] {
+            startFailed(PA_ERR_TIMEOUT);
+            m_connection->drop();
+        });
+        m_connection->watch(this);
+        connectionChanged(context);
+        return true;
     }
 
     void close() {
-        if (!m_stream) return;
         Locked lock(loop());
+        endStart();
+        if (!m_stream) return;
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
+        pa_stream_unref(std::exchange(m_stream, nullptr));
         m_running = false;
     }
 
 private:
+    void connectionChanged(pa_context* context) override {
+        const pa_context_state_t state =
+            context ? pa_context_get_state(context) : PA_CONTEXT_FAILED;
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            startFailed(context ? pa_context_errno(context) : PA_ERR_CONNECTIONTERMINATED);
+        } else if (state == PA_CONTEXT_READY && !m_stream) {
+            m_stream = pa_stream_new(context, m_name, &m_sampleSpec, nullptr);
+            if (!m_stream) return startFailed(pa_context_errno(context));
+            pa_stream_set_state_callback(m_stream, stateChanged, this);
+            if (m_connect(m_stream) < 0) startFailed(pa_context_errno(context));
+        }
+    }
+
     static void stateChanged(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseStream*>(data);
-        self->m_connection->wake();
-        if (self->m_running && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-            self->m_running = false;
-            self->post(self->m_lost);
+        self->wake();
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (self->m_starting && state == PA_STREAM_READY) {
+            self->endStart();
+            self->m_running = true;
+            self->post(self->m_reports.started);
+        } else if (!PA_STREAM_IS_GOOD(state)) {
+            self->startFailed(pa_context_errno(pa_stream_get_context(stream)));
+            if (std::exchange(self->m_running, false)) self->post(self->m_reports.lost);
         }
+    }
+
+    void startFailed(int error) {
+        if (!m_starting) return;
+        endStart();
+        post([this, reason = failureText(error)] { m_reports.notStarted(reason); });
+    }
+
+    void endStart() {
+        m_starting = false;
+        m_connection->unwatch(this);
+        if (m_startLimit) m_connection->api()->time_free(std::exchange(m_startLimit, nullptr));
     }
 
     std::shared_ptr<PulseConnection> m_connection;
     QObject m_receiver;
+    pa_sample_spec m_sampleSpec{};
+    const char* m_name = "";
+    std::function<int(pa_stream*)> m_connect;
+    Reports m_reports;
+    // Shared with the loop thread, under its lock.
     pa_stream* m_stream = nullptr;
+    pa_time_event* m_startLimit = nullptr;
+    bool m_starting = false;
     bool m_running = false;
-    std::function<void()> m_lost;
 };
 
 class PulseInput final : public AudioInput {
@@ -225,11 +294,11 @@ public:
         const pa_buffer_attr attr{kServerChooses, kServerChooses, kServerChooses, kServerChooses,
                                   bytesFor(format, kCapturePiece)};
         m_format = format;
-        m_lastData = Clock::now();
         // The user's choice, or the server's default input; one that does not exist fails
         // the start as a missing input does.
         const QByteArray source = Settings::current().audioSource.toUtf8();
-        const auto connect = [&](pa_stream* stream) {
+        // Called later, on the loop thread, once the connection is ready.
+        const auto connect = [this, attr, source](pa_stream* stream) {
             pa_stream_set_read_callback(stream, readable, this);
             // Kept on its device: when that goes, the capture ends rather than going on from
             // whatever microphone the server would move it to.
@@ -237,11 +306,11 @@ public:
                 stream, source.isEmpty() ? nullptr : source.constData(), &attr,
                 pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE));
         };
-        if (!m_stream.open(
-                format, "录音", connect, [this] { lost(); }, failure))
-            return false;
-        m_stallCheck.start(kStallCheck);
-        return true;
+        return m_stream.open(format, "录音", connect,
+                             {[this] { started(); },
+                              [this](const QString& reason) { notStarted(reason); },
+                              [this] { lost(); }},
+                             failure);
     }
 
     // What the loop thread has taken in while this thread was busy is handed over here, with
@@ -317,6 +386,18 @@ private:
         self->m_stream.wake();
     }
 
+    void started() {
+        {
+            Locked lock(m_stream.loop());
+            m_lastData = Clock::now();
+        }
+        m_stallCheck.start(kStallCheck);
+    }
+
+    void notStarted(const QString& reason) {
+        if (m_client) std::exchange(m_client, nullptr)->inputNotStarted(reason);
+    }
+
     void lost() {
         collect();
         if (m_client)
@@ -357,15 +438,15 @@ public:
                                   kServerChooses, kServerChooses};
         const auto flags = pa_stream_flags_t(
             PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-        const auto connect = [&](pa_stream* stream) {
+        const auto connect = [this, attr, flags](pa_stream* stream) {
             pa_stream_set_write_callback(stream, writable, this);
             return pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr);
         };
-        if (!m_stream.open(
-                format, "放音", connect, [this] { failed(); }, failure))
-            return false;
-        m_stream.post([this] { feed(); });
-        return true;
+        return m_stream.open(format, "放音", connect,
+                             {[this] { feed(); },
+                              [this](const QString& reason) { notStarted(reason); },
+                              [this] { failed(); }},
+                             failure);
     }
 
     qint64 playedFrames() const override {
@@ -416,6 +497,10 @@ private:
 
     void finished() {
         if (m_client) std::exchange(m_client, nullptr)->outputFinished();
+    }
+
+    void notStarted(const QString& reason) {
+        if (m_client) std::exchange(m_client, nullptr)->outputNotStarted(reason);
     }
 
     void failed() {

@@ -29,6 +29,8 @@ public:
     public:
         virtual void captured(QByteArrayView pcm) = 0;
         virtual void inputFailed(const QString& reason) = 0;
+        // The input that startInput() gave could not start after all.
+        virtual void inputNotStarted(const QString& reason) { inputFailed(reason); }
 
     protected:
         ~Client() = default;
@@ -51,6 +53,8 @@ public:
         // Everything supplied has been heard.
         virtual void outputFinished() = 0;
         virtual void outputFailed(const QString& reason) = 0;
+        // The output that startOutput() gave could not start after all.
+        virtual void outputNotStarted(const QString& reason) { outputFailed(reason); }
 
     protected:
         ~Client() = default;
@@ -60,8 +64,9 @@ public:
 };
 
 // Starts streams on the sound input the settings name (the system's default otherwise) and on
-// the default output. A stream that cannot start
-// gives nullptr and the reason.
+// the default output. A stream may come up a while after it is given, without its caller
+// waiting for it; one that cannot even be tried gives nullptr and the reason, one that cannot
+// start after all tells its client.
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
@@ -73,8 +78,9 @@ public:
 
 class PulseConnection;
 
-// PulseAudio, or PipeWire's pulse server, through libpulse. A connection that the server has
-// dropped is replaced at the next start, so streams work again once the server is back.
+// PulseAudio, or PipeWire's pulse server, through libpulse, whose own thread connects and starts
+// the streams. A connection that the server has dropped, or that let a start time out, is
+// replaced at the next start, so streams work again once the server is back.
 class PulseAudioBackend : public AudioBackend {
 public:
     PulseAudioBackend();

@@ -133,6 +133,10 @@ void MMControl::carryOut(const QString& command) {
         device.step(-1);
     } else if (command == QLatin1String("step")) {
         device.step(+1);
+    } else if (command == QLatin1String("sync")) {
+        device.sync();
+    } else if (command == QLatin1String("keep")) {
+        device.closeForRecovery();
     } else if (command == QLatin1String("eject")) {
         device.fail(mciErrUnsupported);
     } else {

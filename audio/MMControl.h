@@ -39,7 +39,9 @@ public:
     void setCallInfo(const CallInfo& call);
 
     // Carries out a device command at once, in any letter case: "Open", "close", "Save",
-    // "Play", "Pause", "Stop", "Record", "Prev", "Next", "Back", "Step", "Eject".
+    // "Play", "Pause", "Stop", "Record", "Prev", "Next", "Back", "Step", "Eject"; and "Sync"
+    // (what was recorded reaches the disk) and "Keep" (closes, leaving the recording's working
+    // file for the next start to recover).
     void setCommand(const QString& command);
 
     int Mode() const;

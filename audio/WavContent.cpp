@@ -1,13 +1,13 @@
 #include "WavContent.h"
 
 #include "CallTags.h"
+#include "DiskThread.h"
+#include "FileNames.h"
 #include "RegionalClock.h"
+#include "WorkingFile.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QScopeGuard>
-#include <QTemporaryFile>
+#include <QCoreApplication>
+#include <QFile>
 #include <QtEndian>
 
 #include <sndfile.h>
@@ -24,12 +24,39 @@
 
 namespace tova {
 
+// Where libsndfile is in a file of ours. It reads and writes through kPlaceIo, at an offset of
+// its own: it opens and closes no descriptor (sf_open_fd closes the one it is given when it
+// cannot read the file, whatever it is told), and the disk thread may work on the same
+// descriptor meanwhile.
+struct SoundPlace {
+    int fd;
+    sf_count_t at = 0;
+};
+
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr qint64 kCopyFrames = 8192;
 constexpr qint64 kSavePiece = 1 << 20;
+constexpr qint64 kMaxTags = 1 << 20;
 constexpr int kMaxChannels = 64;
 constexpr int kMaxRate = 1'000'000;
+// How long a store may keep its caller waiting on the disk; beyond that it goes on by itself.
+constexpr std::chrono::milliseconds kStoreWait{1000};
+// A sync out this long tells of a disk slow to answer: a store then keeps nobody waiting.
+constexpr std::chrono::milliseconds kSlowDisk{500};
+// How long dropping a working file waits for the disk to remove it.
+constexpr std::chrono::milliseconds kDropWait{1000};
+// A store's outcome while it runs, and once nobody waits for it any more.
+constexpr int kStoring = -1;
+constexpr int kLeftToRun = -2;
+
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // The working file keeps the opened file's encoding where libsndfile can rewrite it in place;
 // the compressed ones (ADPCM, GSM) become 16-bit PCM.
@@ -55,32 +82,54 @@ bool isFloating(int subtype) {
     return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
+bool isWav(int fd) {
+    char head[12];
+    return ::pread(fd, head, 12, 0) == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
+           std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
 // Where the chunk id starts in a RIFF WAVE file, with its length; -1 when there is none.
-// The walk stops at the data chunk, whatever length its header claims.
-qint64 findChunk(QFile& file, const char* id, quint32& length) {
-    const qint64 size = file.size();
-    char chunk[12];
-    if (!file.seek(0) || file.read(chunk, 12) != 12 || std::memcmp(chunk, "RIFF", 4) != 0 ||
-        std::memcmp(chunk + 8, "WAVE", 4) != 0)
-        return -1;
-    qint64 at = 12;
-    while (at + 8 <= size && file.seek(at) && file.read(chunk, 8) == 8) {
+// The walk stops at the data chunk, whatever length its header claims. It reads at given
+// places only, since the disk thread may work on the same descriptor meanwhile.
+qint64 findChunk(int fd, const char* id, quint32& length) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !isWav(fd)) return -1;
+    char chunk[8];
+    for (qint64 at = 12; at + 8 <= status.st_size && ::pread(fd, chunk, 8, at) == 8;
+         at += 8 + qint64(length) + (length & 1)) {
         length = qFromLittleEndian<quint32>(chunk + 4);
         if (std::memcmp(chunk, id, 4) == 0) return at;
         if (std::memcmp(chunk, "data", 4) == 0) return -1;
-        at += 8 + qint64(length) + (length & 1);
     }
     return -1;
 }
 
 // libsndfile quietly shortens a data chunk that runs past the end of the file; the user
 // should hear what is there, but also learn that the file was cut off.
-bool claimsMoreThanHeld(const QString& path) {
-    QFile file(path);
+bool claimsMoreThanHeld(int fd) {
     quint32 length = 0;
-    const qint64 at = file.open(QIODevice::ReadOnly) ? findChunk(file, "data", length) : -1;
+    const qint64 at = findChunk(fd, "data", length);
+    struct stat status {};
     // A streaming writer that never came back to fill in the length leaves all ones.
-    return at >= 0 && length != 0xFFFFFFFFu && length > file.size() - at - 8;
+    return at >= 0 && ::fstat(fd, &status) == 0 && length != 0xFFFFFFFFu &&
+           length > status.st_size - at - 8;
+}
+
+QByteArray folderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+bool isFolder(const QByteArray& path) {
+    struct stat status {};
+    return ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+void syncFolder(const QByteArray& folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 // Copies every byte of the file fd into out, through the save writer.
@@ -98,8 +147,8 @@ bool copyFile(int fd, QIODevice& out) {
 // Creates the folder and its parent when missing, the user's alone; an existing folder must
 // be the user's own, and is closed to others.
 bool makePrivateFolder(const QString& folder) {
-    const QByteArray path = QFile::encodeName(folder);
-    ::mkdir(QFile::encodeName(QFileInfo(folder).absolutePath()).constData(), 0700);
+    const QByteArray path = fileNameBytes(folder);
+    ::mkdir(folderOf(path).constData(), 0700);
     ::mkdir(path.constData(), 0700);
     struct stat status {};
     if (::lstat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode) ||
@@ -108,15 +157,78 @@ bool makePrivateFolder(const QString& folder) {
     return (status.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
 }
 
-// A new file of a unique name in folder, readable by the user alone, never through a link,
-// locked for as long as it is open: the next start stores only files nobody holds.
+// A new file of a unique name in folder that tells who writes it, readable by the user alone,
+// never through a link, kept from programs started meanwhile, and locked while it is open
+// where locks work: where they fail (ENOLCK on NFS without a lock daemon) the name tells.
 int createWorkingFile(const QString& folder, QString& path) {
-    QByteArray name = QFile::encodeName(folder) + "/tova-XXXXXX.wav";
+    QByteArray name = fileNameBytes(folder) + '/' + workingFileTemplate();
     const int fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
     if (fd < 0) return -1;
-    ::flock(fd, LOCK_EX);
-    path = QFile::decodeName(name);
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    path = fileNameFromBytes(name);
     return fd;
+}
+
+// libsndfile opens no file for writing that has tags ahead of its audio, and writes a "PAD "
+// chunk of the same size where they stood whenever it rewrites the header. So it is shown that
+// chunk, and the tags are put back after every rewrite.
+bool hideTags(int fd, QByteArray& tags, qint64& at) {
+    quint32 length = 0;
+    at = findChunk(fd, "LIST", length);
+    tags.clear();
+    if (at < 0) return true;
+    if (length > kMaxTags) return false;
+    tags.resize(8 + qsizetype(length));
+    return ::pread(fd, tags.data(), size_t(tags.size()), at) == tags.size() &&
+           ::pwrite(fd, "PAD ", 4, at) == 4;
+}
+
+SoundPlace& placeOf(void* data) {
+    return *static_cast<SoundPlace*>(data);
+}
+
+sf_count_t fileLength(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? status.st_size : -1;
+}
+
+SF_VIRTUAL_IO kPlaceIo{
+    [](void* data) { return fileLength(placeOf(data).fd); },
+    [](sf_count_t offset, int whence, void* data) -> sf_count_t {
+        SoundPlace& place = placeOf(data);
+        const sf_count_t from = whence == SEEK_SET   ? 0
+                                : whence == SEEK_CUR ? place.at
+                                                     : fileLength(place.fd);
+        if (from < 0 || from + offset < 0) return -1;
+        return place.at = from + offset;
+    },
+    [](void* to, sf_count_t count, void* data) -> sf_count_t {
+        SoundPlace& place = placeOf(data);
+        const ssize_t got = ::pread(place.fd, to, size_t(count), place.at);
+        place.at += qMax<ssize_t>(0, got);
+        return qMax<ssize_t>(0, got);
+    },
+    [](const void* from, sf_count_t count, void* data) -> sf_count_t {
+        SoundPlace& place = placeOf(data);
+        const ssize_t put = ::pwrite(place.fd, from, size_t(count), place.at);
+        place.at += qMax<ssize_t>(0, put);
+        return qMax<ssize_t>(0, put);
+    },
+    [](void* data) { return placeOf(data).at; },
+};
+
+// info says what to write in SFM_WRITE, and tells what was read otherwise.
+SNDFILE* openSound(int fd, int mode, SF_INFO& info, std::unique_ptr<SoundPlace>& place) {
+    auto made = std::make_unique<SoundPlace>(SoundPlace{fd});
+    SNDFILE* sound = sf_open_virtual(&kPlaceIo, mode, &info, made.get());
+    if (!sound) return nullptr;
+    // Floating samples run from -1 to 1; the sound system's 16-bit samples are scaled to fit.
+    if (isFloating(info.format & SF_FORMAT_SUBMASK)) {
+        sf_command(sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+        sf_command(sound, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
+    }
+    place = std::move(made);
+    return sound;
 }
 
 template <class Sample, class Read, class Write>
@@ -131,11 +243,54 @@ qint64 copyFrames(SNDFILE* from, SNDFILE* to, int channels, Read read, Write wri
     }
 }
 
+// A copy of the WAV file fd at path, written beside it and put in its place only once all of
+// it is on the disk; a store takes only a name that nothing has.
+ContentFault copyTo(int fd, const QString& path, bool store) {
+    const QByteArray target = fileNameBytes(path);
+    const QByteArray folder = folderOf(target);
+    if (!isFolder(folder)) return ContentFault::FolderMissing;
+    QByteArray name = folder + "/.tova-XXXXXX.wav";
+    const int out = ::mkostemps(name.data(), 4, O_CLOEXEC);
+    if (out < 0) return ContentFault::WriteFailed;
+    QFile copy;
+    const bool written = copy.open(out, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                   QFileDevice::DontCloseHandle) &&
+                         copyFile(fd, copy) && ::fsync(out) == 0;
+    copy.close();
+    ::close(out);
+    int moved = EIO;
+    if (written && store) {
+        moved = moveWithoutReplacing(fileNameFromBytes(name), path);
+    } else if (written) {
+        moved = ::rename(name.constData(), target.constData()) == 0 ? 0 : errno;
+        if (moved == 0) syncFolder(folder);
+    }
+    if (moved != 0) ::unlink(name.constData());
+    return moved == 0        ? ContentFault::None
+           : moved == EEXIST ? ContentFault::NameTaken
+                             : ContentFault::WriteFailed;
+}
+
+// On the disk thread: the working file from, open as fd, stored at to.
+ContentFault storeWorkingFile(int fd, const QString& from, const QString& to) {
+    if (!isFolder(folderOf(fileNameBytes(to)))) return ContentFault::FolderMissing;
+    // libsndfile leaves the header alone once a write has failed (a full disk): the header is
+    // made to tell the audio on the disk here, as recovery would.
+    if (repairWorkingFile(fd) < 0) return ContentFault::SpillFailed;
+    const int moved = moveWithoutReplacing(from, to);
+    if (moved == 0) return ContentFault::None;
+    if (moved == EEXIST) return ContentFault::NameTaken;
+    // Onto another filesystem: a copy, and the working file goes once the copy is stored.
+    const ContentFault copied = copyTo(fd, to, true);
+    if (copied == ContentFault::None) ::unlink(fileNameBytes(from).constData());
+    return copied;
+}
+
 } // namespace
 
 int moveWithoutReplacing(const QString& from, const QString& to) {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = fileNameBytes(from);
+    const QByteArray target = fileNameBytes(to);
     const int renamed =
         ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
     if (renamed != 0) {
@@ -143,36 +298,29 @@ int moveWithoutReplacing(const QString& from, const QString& to) {
         // A filesystem that cannot refuse in a rename refuses a hard link just as well.
         if (::link(source.constData(), target.constData()) != 0) return errno;
         ::unlink(source.constData());
+        syncFolder(folderOf(source));
     }
-    const int folder = ::open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    syncFolder(folderOf(target));
     return 0;
 }
 
 qint64 repairWorkingFile(int fd) {
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
-        return -1;
     quint32 length = 0;
-    const qint64 format = findChunk(file, "fmt ", length);
+    const qint64 format = findChunk(fd, "fmt ", length);
     char align[2];
-    if (format < 0 || length < 16 || !file.seek(format + 8 + 12) || file.read(align, 2) != 2)
-        return -1;
+    if (format < 0 || length < 16 || ::pread(fd, align, 2, format + 8 + 12) != 2) return -1;
     const qint64 frameBytes = qFromLittleEndian<quint16>(align);
-    const qint64 data = findChunk(file, "data", length);
-    if (data < 0 || frameBytes == 0) return -1;
+    const qint64 data = findChunk(fd, "data", length);
+    struct stat status {};
+    if (data < 0 || frameBytes == 0 || ::fstat(fd, &status) != 0) return -1;
     const qint64 frames =
-        qMin<qint64>((file.size() - data - 8) / frameBytes, 0x7FFFFFFF / frameBytes);
+        qMin<qint64>((status.st_size - data - 8) / frameBytes, 0x7FFFFFFF / frameBytes);
     const qint64 end = data + 8 + frames * frameBytes;
     char riff[4], chunk[4];
     qToLittleEndian<quint32>(quint32(end - 8), riff);
     qToLittleEndian<quint32>(quint32(frames * frameBytes), chunk);
-    const bool written = file.resize(end) && file.seek(4) && file.write(riff, 4) == 4 &&
-                         file.seek(data + 4) && file.write(chunk, 4) == 4;
+    const bool written = ::ftruncate(fd, end) == 0 && ::pwrite(fd, riff, 4, 4) == 4 &&
+                         ::pwrite(fd, chunk, 4, data + 4) == 4;
     return written && ::fsync(fd) == 0 ? frames : -1;
 }
 
@@ -180,116 +328,139 @@ qint64 SaveWriter::write(QIODevice& file, QByteArrayView piece, qint64) {
     return file.write(piece.data(), piece.size());
 }
 
-WavContent::WavContent(const QString& folder, bool recording, int sampleRate, int channels,
-                       int format)
+WavContent::WavContent(const QString& folder, int sampleRate, int channels, int format)
     : m_folder(folder)
-    , m_recording(recording)
     , m_sampleRate(sampleRate)
     , m_channels(channels)
-    , m_format(format) {}
+    , m_format(format)
+    , m_syncAsked(std::make_shared<std::atomic<qint64>>(0)) {}
 
 WavContent::~WavContent() {
     discard();
 }
 
-void WavContent::release() {
+void WavContent::release(const QByteArray& unlinkFirst) {
     if (m_sound) sf_close(m_sound);
     restoreTags();
-    if (m_fd >= 0) ::close(m_fd);
     m_sound = nullptr;
-    m_fd = -1;
+    m_place.reset();
+    m_tags.clear();
+    m_tagsAt = -1;
+    const int fd = std::exchange(m_fd, -1);
+    if (fd < 0 && unlinkFirst.isEmpty()) return;
+    // On a network filesystem a close waits until the data has reached the server.
+    onDiskThread(
+        [fd, unlinkFirst] {
+            // Removed while still locked, so that no other copy of the program takes it meanwhile.
+            if (!unlinkFirst.isEmpty()) ::unlink(unlinkFirst.constData());
+            if (fd >= 0) ::close(fd);
+        },
+        unlinkFirst.isEmpty() ? 0ms : kDropWait);
 }
 
 void WavContent::discard() {
-    // Removed while still locked, so that no other copy of the program takes it meanwhile.
-    if (!m_path.isEmpty()) ::unlink(QFile::encodeName(m_path).constData());
+    const QByteArray working = m_held == Held::Working ? fileNameBytes(m_path) : QByteArray();
+    m_path.clear();
+    m_held = Held::Nothing;
+    release(working);
+}
+
+bool WavContent::reopen(int mode) {
+    QByteArray tags;
+    qint64 at = -1;
+    SF_INFO info{};
+    m_sound = mode == SFM_READ || hideTags(m_fd, tags, at) ? openSound(m_fd, mode, info, m_place)
+                                                           : nullptr;
+    m_tags = tags;
+    m_tagsAt = at;
+    restoreTags();
+    return m_sound != nullptr;
+}
+
+void WavContent::leaveForRecovery() {
+    sync();
+    // Held no longer, so that nothing removes it.
+    m_held = Held::Nothing;
     m_path.clear();
     release();
 }
 
 bool WavContent::openWorkingFile() {
-    if (m_recording && !makePrivateFolder(m_folder)) return false;
+    if (!makePrivateFolder(m_folder)) return false;
     QString path;
     const int fd = createWorkingFile(m_folder, path);
     if (fd < 0) return false;
-    // Content that has become a stored file goes on in a copy: the stored file stays as stored.
-    bool copied = true;
-    if (m_fd >= 0) {
-        QFile copy;
-        copied = copy.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                           QFileDevice::DontCloseHandle) &&
-                 copyFile(m_fd, copy) && ::lseek(fd, 0, SEEK_SET) == 0;
-    }
+    QByteArray tags;
+    qint64 tagsAt = -1;
     SF_INFO info{};
-    if (m_fd < 0) {
-        info.samplerate = m_sampleRate;
-        info.channels = m_channels;
-        info.format = m_format;
-    }
-    if (copied && m_recording && m_fd < 0) copied = writeTaggedHeader(fd, info);
-    SNDFILE* sound = copied && hideTags(fd) ? sf_open_fd(fd, SFM_RDWR, &info, SF_FALSE) : nullptr;
-    if (!sound) {
-        ::unlink(QFile::encodeName(path).constData());
+    std::unique_ptr<SoundPlace> place;
+    SNDFILE* sound = writeTaggedHeader(fd) && hideTags(fd, tags, tagsAt)
+                         ? openSound(fd, SFM_RDWR, info, place)
+                         : nullptr;
+    // Content opened or stored goes on in a copy: the file it came from stays as it was.
+    qint64 copied = 0;
+    if (sound && m_sound)
+        copied =
+            sf_seek(m_sound, 0, SEEK_SET) != 0 ? -1
+            : isFloating(m_format & SF_FORMAT_SUBMASK)
+                ? copyFrames<double>(m_sound, sound, m_channels, sf_readf_double, sf_writef_double)
+                : copyFrames<int>(m_sound, sound, m_channels, sf_readf_int, sf_writef_int);
+    if (!sound || copied < 0) {
+        if (sound) sf_close(sound);
+        ::unlink(fileNameBytes(path).constData());
         ::close(fd);
         return false;
     }
-
     release();
     m_sound = sound;
+    m_place = std::move(place);
     m_fd = fd;
     m_path = path;
+    m_held = Held::Working;
+    m_tags = tags;
+    m_tagsAt = tagsAt;
     restoreTags();
-    // Floating samples run from -1 to 1; the sound system's 16-bit samples are scaled to fit.
-    if (isFloating(m_format & SF_FORMAT_SUBMASK)) {
-        sf_command(m_sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-        sf_command(m_sound, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
-    }
+    m_frames = copied;
+    m_unsynced = copied > 0;
     return true;
 }
 
 std::unique_ptr<WavContent> WavContent::createEmpty(const QString& folder, const CallInfo& call) {
     std::unique_ptr<WavContent> content(
-        new WavContent(folder, true, kNewRate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+        new WavContent(folder, kNewRate, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
     content->m_call = call;
     return content;
 }
 
-std::unique_ptr<WavContent> WavContent::load(const QString& path, ContentFault& fault) {
-    if (!QFileInfo(path).isFile()) {
+std::unique_ptr<WavContent> WavContent::load(const QString& path, const QString& folder,
+                                             ContentFault& fault) {
+    const QByteArray name = fileNameBytes(path);
+    struct stat status {};
+    if (::stat(name.constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
         fault = ContentFault::NotAFile;
         return nullptr;
     }
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     SF_INFO info{};
-    SNDFILE* source = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!source) {
-        fault = ContentFault::NotAudio;
-        return nullptr;
-    }
-    const auto closeSource = qScopeGuard([source] { sf_close(source); });
-    if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1 ||
+    std::unique_ptr<SoundPlace> place;
+    SNDFILE* source = fd >= 0 ? openSound(fd, SFM_READ, info, place) : nullptr;
+    if (!source || info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1 ||
         info.samplerate > kMaxRate) {
-        fault = ContentFault::NotAudio;
+        fault = !source && fd >= 0 && isWav(fd) ? ContentFault::Damaged : ContentFault::NotAudio;
+        if (source) sf_close(source);
+        if (fd >= 0) ::close(fd);
         return nullptr;
     }
-    const int encoding = spillEncoding(info.format & SF_FORMAT_SUBMASK);
-    std::unique_ptr<WavContent> content(new WavContent(QDir::tempPath(), false, info.samplerate,
-                                                       info.channels, SF_FORMAT_WAV | encoding));
-    if (!content->openWorkingFile()) {
-        fault = ContentFault::SpillFailed;
-        return nullptr;
-    }
-    // Integers carry every PCM width losslessly; floating content stays floating.
-    const qint64 copied =
-        isFloating(encoding)
-            ? copyFrames<double>(source, content->m_sound, info.channels, sf_readf_double,
-                                 sf_writef_double)
-            : copyFrames<int>(source, content->m_sound, info.channels, sf_readf_int, sf_writef_int);
-    if (copied < 0) {
-        fault = ContentFault::SpillFailed;
-        return nullptr;
-    }
-    content->m_frames = copied;
-    fault = claimsMoreThanHeld(path) ? ContentFault::Truncated : ContentFault::None;
+    std::unique_ptr<WavContent> content(
+        new WavContent(folder, info.samplerate, info.channels,
+                       SF_FORMAT_WAV | spillEncoding(info.format & SF_FORMAT_SUBMASK)));
+    content->m_held = Held::Source;
+    content->m_fd = fd;
+    content->m_sound = source;
+    content->m_place = std::move(place);
+    content->m_frames = info.frames;
+    content->m_call = callTags(source);
+    fault = claimsMoreThanHeld(fd) ? ContentFault::Truncated : ContentFault::None;
     return content;
 }
 
@@ -300,48 +471,42 @@ qint64 WavContent::read(qint64 frame, qint16* pcm, qint64 count) {
 }
 
 // Tags go in the header, ahead of the audio, where a recording cut off by a crash keeps them.
-bool WavContent::writeTaggedHeader(int fd, SF_INFO& info) {
-    SNDFILE* header = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+bool WavContent::writeTaggedHeader(int fd) {
+    SF_INFO info{0, m_sampleRate, m_channels, m_format, 0, 0};
+    std::unique_ptr<SoundPlace> place;
+    SNDFILE* header = openSound(fd, SFM_WRITE, info, place);
     if (!header) return false;
-    CallInfo call = m_call;
-    if (!call.start.isValid()) call.start = ClockSeam::get().now();
-    writeCallTags(header, call);
+    // A new recording starts now; content opened keeps the tags it came with, and no more.
+    if (!m_call.start.isValid() && m_held == Held::Nothing) m_call.start = ClockSeam::get().now();
+    writeCallTags(header, m_call);
     sf_command(header, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-    const bool written = sf_close(header) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
-    info = SF_INFO{};
-    return written;
-}
-
-// libsndfile opens no file for writing that has tags ahead of its audio, and writes a "PAD "
-// chunk of the same size where they stood whenever it rewrites the header. So it is shown that
-// chunk, and the tags are put back after every rewrite.
-bool WavContent::hideTags(int fd) {
-    QFile file;
-    quint32 length = 0;
-    const qint64 at = file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
-                                QFileDevice::DontCloseHandle)
-                          ? findChunk(file, "LIST", length)
-                          : -1;
-    m_tagsAt = at;
-    m_tags.clear();
-    if (at < 0) return true;
-    m_tags = file.seek(at) ? file.read(8 + length) : QByteArray();
-    return m_tags.size() == 8 + length && file.seek(at) && file.write("PAD ", 4) == 4 &&
-           ::lseek(fd, 0, SEEK_SET) == 0;
+    return sf_close(header) == 0;
 }
 
 void WavContent::updateHeader() {
-    sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    if (m_sound) sf_command(m_sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     restoreTags();
 }
 
 void WavContent::restoreTags() {
-    if (m_fd >= 0 && m_tagsAt >= 0 && !m_tags.isEmpty())
-        ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
+    // A failed write leaves the padding where the tags stood; the audio is whole all the same.
+    if (m_fd >= 0 && m_tagsAt >= 0 && !m_tags.isEmpty()) {
+        [[maybe_unused]] const ssize_t written =
+            ::pwrite(m_fd, m_tags.constData(), size_t(m_tags.size()), m_tagsAt);
+    }
+}
+
+void WavContent::setEnding(const QString& ending) {
+    const QByteArray from = m_call.ending.toUtf8(), to = ending.toUtf8();
+    const qsizetype at = from.isEmpty() ? -1 : m_tags.indexOf(from);
+    if (at < 0 || to.size() != from.size()) return;
+    m_tags.replace(at, to.size(), to);
+    m_call.ending = ending;
+    restoreTags();
 }
 
 bool WavContent::prepareWrite() {
-    return (m_sound && !m_path.isEmpty()) || openWorkingFile();
+    return (m_held == Held::Working && m_sound) || openWorkingFile();
 }
 
 bool WavContent::write(qint64 frame, const qint16* pcm, qint64 count) {
@@ -354,54 +519,70 @@ bool WavContent::write(qint64 frame, const qint16* pcm, qint64 count) {
 }
 
 void WavContent::sync() {
-    if (!m_unsynced || m_fd < 0) return;
+    if (!m_unsynced || m_held != Held::Working) return;
     // The header catches up here rather than at every write, which would rewrite it each time;
     // what a crash leaves between two syncs is mended at the next start.
     updateHeader();
-    ::fdatasync(m_fd);
+    // One sync at a time: a disk that does not answer gets no queue of them.
+    qint64 none = 0;
+    if (!m_syncAsked->compare_exchange_strong(none, qMax<qint64>(1, steadyMs()))) return;
     m_unsynced = false;
+    onDiskThread([fd = m_fd, asked = m_syncAsked] {
+        ::fdatasync(fd);
+        *asked = 0;
+    });
 }
 
-ContentFault WavContent::save(const QString& path, bool store) {
-    if (path.isEmpty() || !QFileInfo(path).absoluteDir().exists())
-        return ContentFault::FolderMissing;
-    if (m_fd < 0 && !openWorkingFile()) return ContentFault::SpillFailed;
-    // libsndfile leaves the header alone once a write has failed (a full disk): the header is
-    // then made to tell the audio on the disk here, as recovery would.
-    updateHeader();
-    if (repairWorkingFile(m_fd) < 0) return ContentFault::SpillFailed;
-    m_unsynced = false;
-    if (store && !m_path.isEmpty()) {
-        const int moved = moveWithoutReplacing(m_path, path);
-        if (moved == 0) {
-            m_path.clear();
-            return ContentFault::None;
-        }
-        if (moved == EEXIST) return ContentFault::NameTaken;
-    }
-    return saveCopy(path, store);
+bool WavContent::syncStalled(std::chrono::milliseconds limit) const {
+    const qint64 asked = *m_syncAsked;
+    return asked != 0 && steadyMs() - asked >= limit.count();
 }
 
-// The copy that a move cannot give: onto another filesystem, or of content already stored.
-ContentFault WavContent::saveCopy(const QString& path, bool store) {
-    if (!store) {
-        // Writes beside the target and renames over it only once everything is on the disk.
-        QSaveFile target(path);
-        if (!target.open(QIODevice::WriteOnly)) return ContentFault::WriteFailed;
-        if (!copyFile(m_fd, target)) {
-            target.cancelWriting();
-            return ContentFault::WriteFailed;
-        }
-        return target.commit() ? ContentFault::None : ContentFault::WriteFailed;
+ContentFault WavContent::save(const QString& path, bool store, const LateStoreFailure& late) {
+    if (path.isEmpty()) return ContentFault::FolderMissing;
+    if ((m_held == Held::Nothing || m_held == Held::Source) && !openWorkingFile())
+        return ContentFault::SpillFailed;
+    if (!m_sound) return ContentFault::SpillFailed;
+    if (store && m_held == Held::Working) return this->store(path, late);
+    if (m_held == Held::Working) {
+        updateHeader();
+        if (repairWorkingFile(m_fd) < 0) return ContentFault::SpillFailed;
+        m_unsynced = false;
     }
-    QTemporaryFile copy(QFileInfo(path).absolutePath() + QStringLiteral("/.tova-XXXXXX.wav"));
-    if (!copy.open() || !copyFile(m_fd, copy) || !copy.flush() || ::fsync(copy.handle()) != 0)
-        return ContentFault::WriteFailed;
-    const int moved = moveWithoutReplacing(copy.fileName(), path);
-    copy.setAutoRemove(moved != 0);
-    return moved == 0        ? ContentFault::None
-           : moved == EEXIST ? ContentFault::NameTaken
-                             : ContentFault::WriteFailed;
+    return copyTo(m_fd, path, store);
+}
+
+ContentFault WavContent::store(const QString& path, const LateStoreFailure& late) {
+    // libsndfile rewrites the header when it lets the file go: that happens here, before the
+    // disk thread works on the file.
+    sf_close(std::exchange(m_sound, nullptr));
+    restoreTags();
+    m_place.reset();
+    m_unsynced = false;
+    auto outcome = std::make_shared<std::atomic<int>>(kStoring);
+    onDiskThread(
+        [fd = m_fd, from = m_path, path, outcome, late] {
+            const ContentFault fault = storeWorkingFile(fd, from, path);
+            int storing = kStoring;
+            if (outcome->compare_exchange_strong(storing, int(fault)) ||
+                fault == ContentFault::None || !late)
+                return;
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    app, [late, fault] { late(fault); }, Qt::QueuedConnection);
+        },
+        syncStalled(kSlowDisk) ? 0ms : kStoreWait);
+    int storing = kStoring;
+    const ContentFault fault = outcome->compare_exchange_strong(storing, kLeftToRun)
+                                   ? ContentFault::None
+                                   : ContentFault(storing);
+    if (fault == ContentFault::None) {
+        m_held = Held::Stored;
+        m_path.clear();
+    }
+    // Read where it now lies, or written on as before the store was tried.
+    reopen(fault == ContentFault::None ? SFM_READ : SFM_RDWR);
+    return fault;
 }
 
 } // namespace tova

@@ -1,13 +1,18 @@
 #include "WaveDevice.h"
 
 #include "AppInfo.h"
+#include "FileNames.h"
+#include "BusyTone.h"
 #include "MciMode.h"
+#include "ModemInput.h"
+#include "Settings.h"
+#include "VoiceLine.h"
 #include "WavContent.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTimer>
 
+#include <cstdlib>
 #include <vector>
 
 namespace tova {
@@ -57,8 +62,17 @@ QString message(MciError code) {
         return QStringLiteral("设置值“%1”无效。");
     case mciErrNameTaken:
         return QStringLiteral("无法保存“%1”：已经有这个名字的文件。");
+    case mciErrDiskStalled:
+        return QStringLiteral("磁盘没有响应，录音可能未写入磁盘。");
+    case mciErrDamaged:
+        return QStringLiteral("“%1”是损坏或不完整的 WAV 文件，无法打开。");
     }
     return {};
+}
+
+QString message(MciError code, const QString& detail) {
+    const QString text = message(code);
+    return text.contains(QLatin1String("%1")) ? text.arg(detail) : text;
 }
 
 MciError codeFor(ContentFault fault) {
@@ -69,6 +83,8 @@ MciError codeFor(ContentFault fault) {
         return mciErrNotAFile;
     case ContentFault::NotAudio:
         return mciErrNotAudio;
+    case ContentFault::Damaged:
+        return mciErrDamaged;
     case ContentFault::Truncated:
         return mciErrTruncated;
     case ContentFault::SpillFailed:
@@ -83,13 +99,27 @@ MciError codeFor(ContentFault fault) {
     return mciErrNoWorkingFile;
 }
 
+QByteArray realFolder(const QByteArray& path) {
+    char* real = ::realpath(path.constData(), nullptr);
+    const QByteArray folder(real);
+    std::free(real);
+    return folder;
+}
+
 // Saving there stores a call, which never replaces anything; elsewhere the user chose the file.
 bool inRecordingsFolder(const QString& path) {
-    const QString folder = QDir(recordingsFolder()).canonicalPath();
-    return !folder.isEmpty() && QFileInfo(path).absoluteDir().canonicalPath() == folder;
+    const QByteArray name = fileNameBytes(path);
+    const QByteArray folder = realFolder(fileNameBytes(recordingsFolder()));
+    return !folder.isEmpty() &&
+           realFolder(name.contains('/') ? name.left(name.lastIndexOf('/') + 1) : "./") == folder;
 }
 
 } // namespace
+
+LateStores& LateStores::instance() {
+    static LateStores stores;
+    return stores;
+}
 
 WaveDevice::WaveDevice(QObject* parent)
     : QObject(parent)
@@ -107,6 +137,12 @@ WaveDevice::~WaveDevice() {
     buryRetired();
 }
 
+int WaveDevice::recordFault() const {
+    if (m_recordFault == mciErrNone && m_content && m_content->syncStalled(kStallReport))
+        return mciErrDiskStalled;
+    return m_recordFault;
+}
+
 void WaveDevice::clearError() {
     m_error = mciErrNone;
     m_errorMessage.clear();
@@ -114,14 +150,18 @@ void WaveDevice::clearError() {
 
 void WaveDevice::fail(MciError code, const QString& detail) {
     m_error = code;
-    const QString text = message(code);
-    m_errorMessage = text.contains(QLatin1String("%1")) ? text.arg(detail) : text;
+    m_errorMessage = message(code, detail);
     if (code == mciErrNoInput || code == mciErrInputLost || code == mciErrNoWorkingFile)
         m_recordFault = code;
 }
 
 void WaveDevice::failContent(ContentFault fault, const QString& path) {
     fail(codeFor(fault), QDir::toNativeSeparators(path));
+}
+
+void WaveDevice::setCallInfo(const CallInfo& call) {
+    m_call = call;
+    if (m_content) m_content->setEnding(call.ending);
 }
 
 bool WaveDevice::requireOpen() {
@@ -184,7 +224,7 @@ void WaveDevice::open(const QString& path) {
     ContentFault fault = ContentFault::None;
     // Only no path at all means a new recording: a file that has gone is a failed open.
     m_content = path.isEmpty() ? WavContent::createEmpty(workingFolder(), m_call)
-                               : WavContent::load(path, fault);
+                               : WavContent::load(path, workingFolder(), fault);
     if (fault != ContentFault::None) failContent(fault, path);
     if (m_content) setMode(mciModeStop);
 }
@@ -194,8 +234,20 @@ void WaveDevice::close() {
     endStreams(false);
     if (m_content) m_content->discard();
     m_content.reset();
+    m_busyTone.reset();
     m_frame = 0;
     setMode(mciModeNotOpen);
+}
+
+void WaveDevice::closeForRecovery() {
+    if (m_input) m_input->drain();
+    if (m_content) m_content->leaveForRecovery();
+    close();
+}
+
+void WaveDevice::sync() {
+    if (m_input) m_input->collect();
+    if (m_content) m_content->sync();
 }
 
 void WaveDevice::save(const QString& path) {
@@ -209,7 +261,11 @@ void WaveDevice::save(const QString& path) {
     // failure there is the recording's (recordFault); the save itself may still work.
     if (m_input) m_input->drain();
     clearError();
-    const ContentFault fault = m_content->save(path, inRecordingsFolder(path));
+    const QString shown = QDir::toNativeSeparators(path);
+    const ContentFault fault =
+        m_content->save(path, inRecordingsFolder(path), [shown](ContentFault late) {
+            emit LateStores::instance().failed(shown, message(codeFor(late), shown));
+        });
     if (fault != ContentFault::None) failContent(fault, path);
 }
 
@@ -222,7 +278,12 @@ void WaveDevice::record() {
     }
     QString reason;
     PcmFormat format{m_content->sampleRate(), m_content->channels()};
-    auto input = AudioBackendSeam::get().startInput(format, *this, reason);
+    // A call streamed through the modem is recorded from it; a recording made in the query
+    // window never is.
+    const bool call = m_call.direction != kLocalRecording;
+    auto input = call && VoiceLine::instance().isOpen()
+                     ? startModemInput(*this)
+                     : AudioBackendSeam::get().startInput(format, *this, reason);
     if (!input) {
         fail(mciErrNoInput);
         return;
@@ -230,6 +291,10 @@ void WaveDevice::record() {
     endStreams(true);
     m_input = std::move(input);
     m_recordFault = mciErrNone;
+    const Settings& settings = Settings::current();
+    if (call && settings.hangUpOnBusy && !m_busyTone && format.sampleRate == 8000 &&
+        format.channels == 1)
+        m_busyTone = std::make_unique<BusyToneDetector>(settings.busyTone);
     setMode(mciModeRecord);
 }
 
@@ -302,6 +367,9 @@ void WaveDevice::captured(QByteArrayView pcm) {
     m_partial.append(pcm.data(), pcm.size());
     const qint64 frames = m_partial.size() / frameBytes;
     if (frames == 0) return;
+    if (m_busyTone && !m_busyTone->heard() &&
+        m_busyTone->hear(reinterpret_cast<const int16_t*>(m_partial.constData()), int(frames)))
+        VoiceLine::instance().farEndHungUp();
     const bool written =
         m_content->write(m_frame, reinterpret_cast<const qint16*>(m_partial.constData()), frames);
     m_partial.remove(0, frames * frameBytes);
@@ -320,6 +388,12 @@ void WaveDevice::inputFailed(const QString&) {
     retire(std::move(m_input));
     m_partial.clear();
     fail(mciErrInputLost);
+    setMode(mciModeStop);
+}
+
+void WaveDevice::inputNotStarted(const QString&) {
+    retire(std::move(m_input));
+    fail(mciErrNoInput);
     setMode(mciModeStop);
 }
 
@@ -345,6 +419,12 @@ void WaveDevice::outputFailed(const QString&) {
     m_frame = currentFrame();
     retire(std::move(m_output));
     fail(mciErrOutputLost);
+    setMode(mciModeStop);
+}
+
+void WaveDevice::outputNotStarted(const QString&) {
+    retire(std::move(m_output));
+    fail(mciErrNoOutput);
     setMode(mciModeStop);
 }
 

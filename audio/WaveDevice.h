@@ -7,11 +7,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
 namespace tova {
 
+class BusyToneDetector;
 class WavContent;
 enum class ContentFault;
 
@@ -35,6 +37,20 @@ enum MciError : int {
     mciErrUnsupported = 15,
     mciErrBadSetting = 16,
     mciErrNameTaken = 17,
+    mciErrDiskStalled = 18,
+    mciErrDamaged = 19,
+};
+
+// Stores that go on after the device has let them go, because the disk did not answer in time.
+// One that fails in the end is told here, on the application's thread; its call then stays in
+// the working folder, for the next start to recover.
+class LateStores : public QObject {
+    Q_OBJECT
+public:
+    static LateStores& instance();
+
+signals:
+    void failed(const QString& path, const QString& reason);
 };
 
 // A wave-audio device: opens, records, plays and saves one piece of content. It never throws;
@@ -52,8 +68,13 @@ public:
     void open(const QString& path);
     // Drops the content, with its working file.
     void close();
-    // What the next new recording is tagged with.
-    void setCallInfo(const CallInfo& call) { m_call = call; }
+    // Closes, leaving the working file with all that was captured for the next start to recover.
+    void closeForRecovery();
+    // Puts what was captured up to now on the disk, as the sync timer does; recording goes on.
+    void sync();
+    // What the next new recording is tagged with; how a call ended also reaches the recording
+    // in hand.
+    void setCallInfo(const CallInfo& call);
     // While recording, stores everything captured up to now; the recording goes on. In the
     // recordings folder the working file moves to a name nothing has yet (mciErrNameTaken
     // when taken); elsewhere a copy replaces what is there.
@@ -73,8 +94,10 @@ public:
     int error() const { return m_error; }
     QString errorMessage() const { return m_errorMessage; }
     // Why the last recording could not start or ended by itself (no input, input lost, working
-    // file not written); kept through other commands until a recording starts.
-    int recordFault() const { return m_recordFault; }
+    // file not written), kept through other commands until a recording starts; otherwise
+    // mciErrDiskStalled while the disk has not answered a sync for kStallReport.
+    int recordFault() const;
+    static constexpr std::chrono::seconds kStallReport{5};
 
     void clearError();
     void fail(MciError code, const QString& detail = {});
@@ -85,10 +108,12 @@ signals:
 private:
     void captured(QByteArrayView pcm) override;
     void inputFailed(const QString& reason) override;
+    void inputNotStarted(const QString& reason) override;
     qint64 supply(char* data, qint64 maxBytes) override;
     bool suppliedAll() const override;
     void outputFinished() override;
     void outputFailed(const QString& reason) override;
+    void outputNotStarted(const QString& reason) override;
 
     bool requireOpen();
     void setMode(int mode);
@@ -116,6 +141,8 @@ private:
     QTimer m_syncTimer;
     int m_recordFault = mciErrNone;
     CallInfo m_call;
+    // Listens for the exchange's busy tone in a call's audio as it is collected.
+    std::unique_ptr<BusyToneDetector> m_busyTone;
 };
 
 } // namespace tova

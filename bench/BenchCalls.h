@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -72,16 +73,26 @@ inline void addRecordings(const QString& folder, const QByteArray& call, int fro
 }
 
 // A journal as it is before its index has read the folder: the missed calls of the first
-// `calls`, each with a note. Kept at saved, put in place again by useJournal.
-inline void makeJournal(const QString& folder, int calls, const QString& saved) {
-    QDir(QFileInfo(Journal::path(folder)).path()).removeRecursively();
+// `calls`, each with a note. Made in a folder of its own, where nothing else has it open, so
+// that closing it leaves it whole in its file; kept at saved, put in place by useJournal.
+inline void makeJournal(int calls, const QString& saved) {
+    const QString folder = QFileInfo(saved).path() + QStringLiteral("/empty");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
     {
         Journal journal(folder);
         QList<CallAttempt> missed;
         for (int i = 0; i < calls; ++i)
             if (isMissed(i))
-                missed.append({QStringLiteral("bench-%1").arg(i), kMissed, numberOf(i), {},
-                               startOf(i), startOf(i), {}, startOf(i).addSecs(8), 3});
+                missed.append({QStringLiteral("bench-%1").arg(i),
+                               kMissed,
+                               numberOf(i),
+                               {},
+                               startOf(i),
+                               startOf(i),
+                               {},
+                               startOf(i).addSecs(8),
+                               3});
         journal.saveAttempts(missed);
         QHash<qint64, QString> notes;
         for (const CallLogRow& row : journal.callLog({}, {}, 0, -1).rows)
@@ -92,10 +103,17 @@ inline void makeJournal(const QString& folder, int calls, const QString& saved) 
     if (!QFile::copy(Journal::path(folder), saved)) qFatal("cannot keep the journal");
 }
 
+// The program's own journal may open a new one meanwhile: the saved one replaces it whole.
 inline void useJournal(const QString& folder, const QString& saved) {
-    QDir(QFileInfo(Journal::path(folder)).path()).removeRecursively();
-    QDir().mkpath(QFileInfo(Journal::path(folder)).path());
-    if (!QFile::copy(saved, Journal::path(folder))) qFatal("cannot put the journal back");
+    const QString path = Journal::path(folder);
+    QDir(QFileInfo(path).path()).removeRecursively();
+    QDir().mkpath(QFileInfo(path).path());
+    QFile::remove(path + QStringLiteral(".new"));
+    if (!QFile::copy(saved, path + QStringLiteral(".new")) ||
+        std::rename(QFile::encodeName(path + QStringLiteral(".new")), QFile::encodeName(path)) != 0)
+        qFatal("cannot put the journal back");
+    for (const QString& part : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(path + part);
 }
 
 inline double msOf(const std::function<void()>& step) {

@@ -10,8 +10,16 @@
 // is printed as well, and the share of a bare device recording the same source without the
 // recorder window. So is the floor of any program that wakes ten times a second, as the main
 // window's timers do: this process with no window and one 100 ms timer that does nothing.
+// Then the same calls recorded through a voice modem ([audio] source=modem): the tests' pty
+// voice modem, in a process of its own, streams µ-law at 8000 bytes a second, and the share
+// such a call adds to the idle window is set against the sound-server call's. Last, the
+// busy-tone detector's own share of a core, timed over minutes of audio on its own.
+#include "BusyTone.h"
 #include "PtyPair.h"
 #include "RecordingsFolder.h"
+#include "Settings.h"
+#include "ToneIntoLine.h"
+#include "VoiceLine.h"
 
 #include "Form1.h"
 #include "MMControl.h"
@@ -32,6 +40,7 @@
 #include <functional>
 #include <vector>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -103,18 +112,51 @@ bool recording() {
     return recorder && recorder->mci->Mode() == tova::mciModeRecord;
 }
 
+bool answer(tova::Form1& form) {
+    form.Command3->click();
+    if (QTest::qWaitFor(recording, kStartLimitMs)) return true;
+    std::fprintf(stderr, "the recorder window did not start recording\n");
+    return false;
+}
+
+bool hangUp(tova::Form1& form) {
+    form.Command4->click();
+    if (!QTest::qWaitFor([] { return !tova::DefaultForm<tova::frmMain>::loaded(); },
+                         kStartLimitMs)) {
+        std::fprintf(stderr, "the recorder window did not store the call\n");
+        return false;
+    }
+    for (const QString& name : tova::test::RecordingsFolder::files())
+        QFile::remove(tova::test::RecordingsFolder::file(name));
+    return true;
+}
+
+// Percent of a core the detector takes on 8 kHz audio, timed on this thread alone.
+double detectorShare() {
+    const std::vector<int16_t> line =
+        tova::test::cadence({{1000, 0, 700}, {0, 0, 300}, {440, 660, 1000}}, 100, 300);
+    tova::BusyToneDetector detector(tova::BusyTone{});
+    timespec from{}, to{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &from);
+    for (size_t at = 0; at + 4000 <= line.size(); at += 4000)
+        detector.hear(line.data() + at, 4000);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &to);
+    const double cpu = double(to.tv_sec - from.tv_sec) + double(to.tv_nsec - from.tv_nsec) / 1e9;
+    return 100 * cpu / (double(line.size()) / 8000);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::chrono::seconds stretch{argc > 1 ? atoi(argv[1]) : kDefaultStretch.count()};
     tova::test::PortFolder ports;
-    const auto line = ports.line(3);
+    auto line = ports.line(3);
     if (!line->isReady()) {
         std::fprintf(stderr, "socat could not make the COM3 pseudo-terminal\n");
         return 1;
     }
-    tova::test::ScriptedModem modem(line->peerLink());
+    auto modemLine = std::make_unique<tova::test::ScriptedModem>(line->peerLink());
     tova::test::RecordingsFolder recordings;
     const QTemporaryDir scratch;
     std::vector<double> floor;
@@ -132,11 +174,7 @@ int main(int argc, char** argv) {
         idle.push_back(percentOver(stretch, {ownCpuSeconds})[0]);
         device.push_back(deviceRecording(stretch) - idle.back());
 
-        form.Command3->click();
-        if (!QTest::qWaitFor(recording, kStartLimitMs)) {
-            std::fprintf(stderr, "the recorder window did not start recording\n");
-            return 1;
-        }
+        if (!answer(form)) return 1;
         runFor(kSettle);
         QProcess reference;
         reference.setStandardOutputFile(scratch.filePath("pacat.raw"));
@@ -155,14 +193,7 @@ int main(int argc, char** argv) {
         reference.terminate();
         reference.waitForFinished();
 
-        form.Command4->click();
-        if (!QTest::qWaitFor([] { return !tova::DefaultForm<tova::frmMain>::loaded(); },
-                             kStartLimitMs)) {
-            std::fprintf(stderr, "the recorder window did not store the call\n");
-            return 1;
-        }
-        for (const QString& name : tova::test::RecordingsFolder::files())
-            QFile::remove(tova::test::RecordingsFolder::file(name));
+        if (!hangUp(form)) return 1;
         std::printf("round %d: idle %.2f %%, call %.2f %%, pacat %.2f %%, device adds %.2f %%\n",
                     round + 1, idle.back(), call.back(), pacat.back(), device.back());
         std::fflush(stdout);
@@ -177,5 +208,45 @@ int main(int argc, char** argv) {
                 median(device) / median(pacat));
     std::printf("an empty 100 ms timer alone %.2f %% (ratio %.2f)\n", median(floor),
                 median(floor) / median(pacat));
+    std::fflush(stdout);
+
+    // The same calls through a voice modem.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QDir().mkpath(QFileInfo(tova::Settings::path()).path());
+    QFile settings(tova::Settings::path());
+    if (!settings.open(QIODevice::WriteOnly) || settings.write("[audio]\nsource=modem\n") < 0)
+        return 1;
+    settings.close();
+    tova::Settings::reload();
+    modemLine.reset();
+    line.reset();
+    const auto voiceLine = ports.line(3);
+    QProcess voiceModem;
+    voiceModem.start(QStringLiteral(TOVA_VOICE_MODEM), {voiceLine->peerLink()});
+    if (!voiceLine->isReady() || !voiceModem.waitForStarted()) return 1;
+    tova::Form1& voiceForm = tova::DefaultForm<tova::Form1>::Show();
+    runFor(kSettle * 3); // the modem's answers to what it can do
+    std::vector<double> voiceIdle, voiceCall, voiceAdded;
+    for (int round = 0; round < kRounds; ++round) {
+        voiceIdle.push_back(percentOver(stretch, {ownCpuSeconds})[0]);
+        if (!answer(voiceForm) || !tova::VoiceLine::instance().isOpen()) return 1;
+        runFor(kSettle);
+        voiceCall.push_back(percentOver(stretch, {ownCpuSeconds})[0]);
+        voiceAdded.push_back(voiceCall.back() - voiceIdle.back());
+        if (!hangUp(voiceForm)) return 1;
+        runFor(kSettle * 5); // the stream stopped and the line hung up
+        std::printf("modem round %d: idle %.2f %%, call %.2f %%\n", round + 1, voiceIdle.back(),
+                    voiceCall.back());
+        std::fflush(stdout);
+    }
+    tova::DefaultForm<tova::Form1>::Unload();
+    voiceModem.terminate();
+    voiceModem.waitForFinished();
+    std::printf("through the modem: idle main window %.2f %%, recording call %.2f %%, the call "
+                "adds %.2f %% against %.2f %% from the sound server (ratio %.2f)\n",
+                median(voiceIdle), median(voiceCall), median(voiceAdded), median(added),
+                median(voiceAdded) / median(added));
+    std::printf("the busy-tone detector %.4f %% of a core\n", detectorShare());
     return 0;
 }

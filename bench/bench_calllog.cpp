@@ -57,8 +57,7 @@ double openLog() {
     return msOf([] {
         frmCallLog& log = DefaultForm<frmCallLog>::Show();
         if (!QTest::qWaitForWindowExposed(&log) ||
-            !QTest::qWaitFor([] { return !control<QLabel>("lblCount")->text().isEmpty(); },
-                             10000))
+            !QTest::qWaitFor([] { return !control<QLabel>("lblCount")->text().isEmpty(); }, 10000))
             qFatal("the call log did not show");
     });
 }
@@ -79,7 +78,8 @@ double filter(const std::function<void()>& change, qint64 calls) {
 double lookupMs() {
     QList<Contact> contacts;
     for (int i = 0; i < kContacts; ++i)
-        contacts.append({0, QStringLiteral("联系人%1").arg(i),
+        contacts.append({0,
+                         QStringLiteral("联系人%1").arg(i),
                          {QStringLiteral("010-6%1").arg(i, 7, 10, QLatin1Char('0')),
                           QStringLiteral("139%1").arg(i, 8, 10, QLatin1Char('0'))},
                          {}});
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     for (const int size : kSizes) {
         addRecordings(folder, call, calls, size);
         calls = size;
-        makeJournal(folder, calls, saved);
+        makeJournal(calls, saved);
         std::vector<double> first, learned, again, search, day;
         qint64 firstShown = 0;
         for (int run = 0; run < kRuns; ++run) {
@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
             test::unloadAllWindows();
             again.push_back(openLog());
             if (shownCount() != calls) qFatal("the call log is not full");
-            search.push_back(filter([] { control<QLineEdit>("txtSearch")->setText(kSearch); },
-                                    kFound));
+            search.push_back(
+                filter([] { control<QLineEdit>("txtSearch")->setText(kSearch); }, kFound));
             control<QLineEdit>("txtSearch")->clear();
             waitForCount(calls);
             day.push_back(filter(
@@ -147,9 +147,9 @@ int main(int argc, char** argv) {
         std::printf("%d calls: call log shown without an index %.0f ms (%lld calls, the missed "
                     "ones; all %d learned %.1f s later), with the index %.0f ms (limit %.0f ms, "
                     "%s); search %.0f ms, one day %.0f ms (limit %.0f ms, %s)\n",
-                    calls, median(first), firstShown, calls, median(learned) / 1000,
-                    median(again), kLogLimitMs, verdict(log, kLogLimitMs), median(search),
-                    median(day), kFilterLimitMs, verdict(filters, kFilterLimitMs));
+                    calls, median(first), firstShown, calls, median(learned) / 1000, median(again),
+                    kLogLimitMs, verdict(log, kLogLimitMs), median(search), median(day),
+                    kFilterLimitMs, verdict(filters, kFilterLimitMs));
         std::fflush(stdout);
     }
     const double lookup = lookupMs();

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     for (const int size : kSizes) {
         addRecordings(folder, call, calls, size);
         calls = size;
-        makeJournal(folder, calls, saved);
+        makeJournal(calls, saved);
         const int recordings = calls - calls / kMissedEvery;
         std::vector<double> first, learned, again, narrow, clear;
         for (int run = 0; run < kRuns; ++run) {

@@ -11,11 +11,15 @@ struct CallInfo {
     QString name;      // the caller's name as the network gave it
     QString direction; // kIncoming, kOutgoing or kLocalRecording
     QDateTime start;
+    QString ending{}; // kCallUnfinished while it is recorded, then who hung up
 };
 
 inline const QString kIncoming = QStringLiteral("呼入");
 inline const QString kOutgoing = QStringLiteral("呼出");
 inline const QString kLocalRecording = QStringLiteral("录音");
+inline const QString kCallUnfinished = QStringLiteral("通话未完");
+inline const QString kHungUpHere = QStringLiteral("本方挂机");
+inline const QString kHungUpThere = QStringLiteral("对方挂机");
 inline const QString kNumberWithheld = QStringLiteral("号码保密");
 inline const QString kNumberUnavailable = QStringLiteral("号码不详");
 

@@ -19,10 +19,10 @@ namespace tova {
 namespace {
 
 const QByteArray kByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
-const QStringList kHeader{QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("方向"),
-                          QStringLiteral("号码"), QStringLiteral("姓名"),
-                          QStringLiteral("时长（秒）"), QStringLiteral("备注"),
-                          QStringLiteral("文件名")};
+const QStringList kHeader{QStringLiteral("日期"), QStringLiteral("时间"),
+                          QStringLiteral("方向"), QStringLiteral("号码"),
+                          QStringLiteral("姓名"), QStringLiteral("时长（秒）"),
+                          QStringLiteral("备注"), QStringLiteral("文件名")};
 constexpr int kLengthColumn = 5;
 const QString kLineEnd = QStringLiteral("\r\n");
 const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
@@ -86,9 +86,9 @@ bool writeXlsx(const QByteArray& path, const QByteArray& scratch, const QList<Ca
         for (lxw_col_t column = 0; written && column < cells.size(); ++column) {
             const auto at = lxw_row_t(r + 1);
             if (r >= 0 && column == kLengthColumn && rows[r].milliseconds >= 0)
-                written = worksheet_write_number(sheet, at, column,
-                                                 double(rows[r].milliseconds) / 1000, nullptr) ==
-                          LXW_NO_ERROR;
+                written =
+                    worksheet_write_number(sheet, at, column, double(rows[r].milliseconds) / 1000,
+                                           nullptr) == LXW_NO_ERROR;
             else if (!cells[column].isEmpty())
                 written = worksheet_write_string(sheet, at, column, cells[column].toUtf8(),
                                                  nullptr) == LXW_NO_ERROR;
@@ -119,13 +119,12 @@ bool saveXlsx(const QString& path, const QList<CallLogRow>& rows, QString& error
 
 CallLogFormat callLogFormat(const QString& path) {
     return path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) ? CallLogFormat::Xlsx
-                                                                         : CallLogFormat::Csv;
+                                                                       : CallLogFormat::Csv;
 }
 
 bool saveCallLog(const QString& path, CallLogFormat format, const QList<CallLogRow>& rows,
                  QString& error) {
-    return format == CallLogFormat::Xlsx ? saveXlsx(path, rows, error)
-                                         : saveCsv(path, rows, error);
+    return format == CallLogFormat::Xlsx ? saveXlsx(path, rows, error) : saveCsv(path, rows, error);
 }
 
 } // namespace tova

@@ -22,6 +22,7 @@ void writeCallTags(SNDFILE* file, const CallInfo& call) {
     setTag(file, SF_STR_TITLE, call.number);
     setTag(file, SF_STR_ARTIST, call.name);
     setTag(file, SF_STR_COMMENT, call.direction);
+    setTag(file, SF_STR_GENRE, call.ending);
     // With its offset from UTC, which Qt leaves out of a local time, so that the moment is the
     // same wherever the file is read.
     const QDateTime start = call.start.toOffsetFromUtc(call.start.offsetFromUtc());
@@ -29,15 +30,17 @@ void writeCallTags(SNDFILE* file, const CallInfo& call) {
     setTag(file, SF_STR_SOFTWARE, kTaggingSoftware);
 }
 
+CallInfo callTags(SNDFILE* file) {
+    return {tag(file, SF_STR_TITLE), tag(file, SF_STR_ARTIST), tag(file, SF_STR_COMMENT),
+            QDateTime::fromString(tag(file, SF_STR_DATE), Qt::ISODate), tag(file, SF_STR_GENRE)};
+}
+
 TaggedCall readCallTags(const QString& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(fileNameBytes(path).constData(), SFM_READ, &info);
     if (!file) return {};
     TaggedCall tagged;
-    tagged.call.number = tag(file, SF_STR_TITLE);
-    tagged.call.name = tag(file, SF_STR_ARTIST);
-    tagged.call.direction = tag(file, SF_STR_COMMENT);
-    tagged.call.start = QDateTime::fromString(tag(file, SF_STR_DATE), Qt::ISODate);
+    tagged.call = callTags(file);
     if (info.samplerate > 0) tagged.milliseconds = info.frames * 1000 / info.samplerate;
     sf_close(file);
     return tagged;

@@ -166,9 +166,12 @@ QList<QStringList> csvRows(const QString& text) {
         const QChar c = text[i];
         any = true;
         if (quoted) {
-            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"') field += text[++i];
-            else if (c == u'"') quoted = false;
-            else field += c;
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"')
+                field += text[++i];
+            else if (c == u'"')
+                quoted = false;
+            else
+                field += c;
         } else if (c == u'"') {
             quoted = true;
         } else if (c == u',') {
@@ -195,23 +198,23 @@ bool headingHas(const QString& heading, const QStringList& words) {
                        [&](const QString& word) { return heading.contains(word); });
 }
 
-const QStringList kNameHeadings{QStringLiteral("姓名"), QStringLiteral("名字"),
-                                QStringLiteral("名称"), QStringLiteral("联系人"),
+const QStringList kNameHeadings{QStringLiteral("姓名"),       QStringLiteral("名字"),
+                                QStringLiteral("名称"),       QStringLiteral("联系人"),
                                 QStringLiteral("联系人姓名"), QStringLiteral("name"),
-                                QStringLiteral("full name"), QStringLiteral("display name")};
+                                QStringLiteral("full name"),  QStringLiteral("display name")};
 const QStringList kFamilyHeadings{QStringLiteral("姓"), QStringLiteral("family name"),
                                   QStringLiteral("last name"), QStringLiteral("surname")};
 const QStringList kGivenHeadings{QStringLiteral("名"), QStringLiteral("given name"),
                                  QStringLiteral("first name")};
-const QStringList kNumberWords{QStringLiteral("电话"), QStringLiteral("手机"),
-                               QStringLiteral("号码"), QStringLiteral("phone"),
+const QStringList kNumberWords{QStringLiteral("电话"),   QStringLiteral("手机"),
+                               QStringLiteral("号码"),   QStringLiteral("phone"),
                                QStringLiteral("mobile"), QStringLiteral("tel"),
                                QStringLiteral("cell")};
 const QStringList kNotNumberWords{QStringLiteral("类型"), QStringLiteral("type"),
                                   QStringLiteral("label")};
-const QStringList kGroupHeadings{QStringLiteral("分组"), QStringLiteral("组"),
-                                 QStringLiteral("群组"), QStringLiteral("group"),
-                                 QStringLiteral("groups"), QStringLiteral("group membership"),
+const QStringList kGroupHeadings{QStringLiteral("分组"),     QStringLiteral("组"),
+                                 QStringLiteral("群组"),     QStringLiteral("group"),
+                                 QStringLiteral("groups"),   QStringLiteral("group membership"),
                                  QStringLiteral("category"), QStringLiteral("categories")};
 // Several values in one cell: Google writes " ::: " between them.
 const QRegularExpression kValueSeparators(QStringLiteral(":::|[;；,，、/]"));
@@ -272,18 +275,23 @@ QList<Contact> readContactsCsv(const QByteArray& bytes) {
     QList<qsizetype> numbers;
     for (qsizetype i = 0; i < headings.size(); ++i) {
         const QString heading = headings[i].trimmed().toCaseFolded();
-        if (name < 0 && headingIs(heading, kNameHeadings)) name = i;
-        else if (family < 0 && headingIs(heading, kFamilyHeadings)) family = i;
-        else if (given < 0 && headingIs(heading, kGivenHeadings)) given = i;
-        else if (group < 0 && headingIs(heading, kGroupHeadings)) group = i;
+        if (name < 0 && headingIs(heading, kNameHeadings))
+            name = i;
+        else if (family < 0 && headingIs(heading, kFamilyHeadings))
+            family = i;
+        else if (given < 0 && headingIs(heading, kGivenHeadings))
+            given = i;
+        else if (group < 0 && headingIs(heading, kGroupHeadings))
+            group = i;
         else if (headingHas(heading, kNumberWords) && !headingHas(heading, kNotNumberWords))
             numbers << i;
     }
     QList<Contact> contacts;
     for (const QStringList& row : rows) {
         Contact contact;
-        contact.name = name >= 0 ? row.value(name).trimmed()
-                                 : joinedName(row.value(family).trimmed(), row.value(given).trimmed());
+        contact.name = name >= 0
+                           ? row.value(name).trimmed()
+                           : joinedName(row.value(family).trimmed(), row.value(given).trimmed());
         for (const qsizetype column : numbers)
             for (const QString& number : row.value(column).split(kValueSeparators))
                 if (!number.trimmed().isEmpty()) contact.numbers << number.trimmed();
@@ -300,8 +308,9 @@ QList<Contact> readContactFile(const QString& path, bool& readable) {
     readable = file.open(QIODevice::ReadOnly);
     if (!readable) return {};
     const QByteArray bytes = file.readAll();
-    const bool vcard = QFileInfo(path).suffix().compare(QStringLiteral("vcf"), Qt::CaseInsensitive) == 0 ||
-                       bytes.left(64).toUpper().contains("BEGIN:VCARD");
+    const bool vcard =
+        QFileInfo(path).suffix().compare(QStringLiteral("vcf"), Qt::CaseInsensitive) == 0 ||
+        bytes.left(64).toUpper().contains("BEGIN:VCARD");
     return vcard ? readVCards(bytes) : readContactsCsv(bytes);
 }
 

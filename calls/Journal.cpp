@@ -37,25 +37,27 @@ const QString kPhonebookVersion = QStringLiteral("phonebook");
 
 QStringList schema() {
     return {
-    QStringLiteral(
-        "CREATE TABLE calls (id INTEGER PRIMARY KEY AUTOINCREMENT, attempt TEXT UNIQUE, "
-        "direction TEXT NOT NULL DEFAULT '', number TEXT NOT NULL DEFAULT '', "
-        "caller TEXT NOT NULL DEFAULT '', contact TEXT NOT NULL DEFAULT '', "
-        // start: ms since the epoch, or where floating the local time it says read as UTC;
-        // sort: ms since the epoch either way, for the order.
-        "start INTEGER, floating INTEGER NOT NULL DEFAULT 0, sort INTEGER, last_ring INTEGER, "
-        "connected INTEGER, ended INTEGER, rings INTEGER NOT NULL DEFAULT 0, ms INTEGER, "
-        "file BLOB UNIQUE, file_text TEXT NOT NULL DEFAULT '', note TEXT NOT NULL DEFAULT '', "
-        "search TEXT NOT NULL DEFAULT '')"),
-    QStringLiteral("CREATE INDEX calls_sort ON calls (sort)"),
-    RecordingIndex::createTable(),
-    QStringLiteral("CREATE TABLE contacts (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                   "name TEXT NOT NULL, grp TEXT NOT NULL DEFAULT '')"),
-    QStringLiteral("CREATE TABLE numbers (contact INTEGER NOT NULL REFERENCES contacts (id) "
-                   "ON DELETE CASCADE, number TEXT NOT NULL)"),
-    QStringLiteral("CREATE INDEX numbers_contact ON numbers (contact)"),
-    QStringLiteral("CREATE TABLE settings (key TEXT PRIMARY KEY, value) WITHOUT ROWID"),
-    QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
+        QStringLiteral(
+            "CREATE TABLE calls (id INTEGER PRIMARY KEY AUTOINCREMENT, attempt TEXT UNIQUE, "
+            "direction TEXT NOT NULL DEFAULT '', number TEXT NOT NULL DEFAULT '', "
+            "caller TEXT NOT NULL DEFAULT '', contact TEXT NOT NULL DEFAULT '', "
+            // start: ms since the epoch, or where floating the local time it says read as UTC;
+            // sort: ms since the epoch either way, for the order.
+            "start INTEGER, floating INTEGER NOT NULL DEFAULT 0, sort INTEGER, last_ring INTEGER, "
+            "connected INTEGER, ended INTEGER, rings INTEGER NOT NULL DEFAULT 0, ms INTEGER, "
+            "file BLOB UNIQUE, file_text TEXT NOT NULL DEFAULT '', note TEXT NOT NULL DEFAULT '', "
+            "search TEXT NOT NULL DEFAULT '')"),
+        QStringLiteral("CREATE INDEX calls_sort ON calls (sort)"),
+        // The date filters, an absolute and a floating range at once.
+        QStringLiteral("CREATE INDEX calls_start ON calls (floating, start)"),
+        RecordingIndex::createTable(),
+        QStringLiteral("CREATE TABLE contacts (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                       "name TEXT NOT NULL, grp TEXT NOT NULL DEFAULT '')"),
+        QStringLiteral("CREATE TABLE numbers (contact INTEGER NOT NULL REFERENCES contacts (id) "
+                       "ON DELETE CASCADE, number TEXT NOT NULL)"),
+        QStringLiteral("CREATE INDEX numbers_contact ON numbers (contact)"),
+        QStringLiteral("CREATE TABLE settings (key TEXT PRIMARY KEY, value) WITHOUT ROWID"),
+        QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion),
     };
 }
 
@@ -370,8 +372,7 @@ void Journal::Private::refreshDerived(const QString& where, const QVariantList& 
         const QString search =
             searchText({query.value(1).toString(), query.value(2).toString(), contact,
                         query.value(3).toString(), query.value(4).toString()});
-        if (contact == query.value(5).toString() && search == query.value(6).toString())
-            continue;
+        if (contact == query.value(5).toString() && search == query.value(6).toString()) continue;
         update.addBindValue(text(contact));
         update.addBindValue(text(search));
         update.addBindValue(query.value(0));
@@ -418,9 +419,8 @@ void Journal::Private::apply(const RecordingIndex::Learned& learned) {
             "sort = CASE WHEN attempt IS NULL THEN ? ELSE sort END WHERE id = ?"));
         for (const QVariant& value :
              {QVariant(learned.tagged.milliseconds), text(call.number), text(call.number),
-              text(call.name), text(call.name), text(call.direction),
-              QVariant(storedStart(start)), QVariant(isFloating(start)),
-              QVariant(start.toMSecsSinceEpoch()), query.value(0)})
+              text(call.name), text(call.name), text(call.direction), QVariant(storedStart(start)),
+              QVariant(isFloating(start)), QVariant(start.toMSecsSinceEpoch()), query.value(0)})
             update.addBindValue(value);
         update.exec();
         return refreshDerived(QStringLiteral("id = ?"), {query.value(0)});
@@ -430,10 +430,10 @@ void Journal::Private::apply(const RecordingIndex::Learned& learned) {
         "INSERT INTO calls (direction, number, caller, start, floating, sort, ms, file, "
         "file_text) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& value :
-         {text(call.direction), text(call.number), text(call.name),
-          QVariant(storedStart(start)), QVariant(isFloating(start)),
-          QVariant(start.toMSecsSinceEpoch()), QVariant(learned.tagged.milliseconds),
-          QVariant(name), text(displayFileName(learned.file.name))})
+         {text(call.direction), text(call.number), text(call.name), QVariant(storedStart(start)),
+          QVariant(isFloating(start)), QVariant(start.toMSecsSinceEpoch()),
+          QVariant(learned.tagged.milliseconds), QVariant(name),
+          text(displayFileName(learned.file.name))})
         insert.addBindValue(value);
     if (insert.exec()) refreshDerived(QStringLiteral("id = ?"), {insert.lastInsertId()});
 }
@@ -461,8 +461,8 @@ std::optional<CallLogRow> Journal::Private::callWhere(const QString& where, cons
     return row(query);
 }
 
-CallLogPage Journal::callLog(const CallLogFilter& filter, const CallLogOrder& order,
-                             qint64 offset, qint64 limit) {
+CallLogPage Journal::callLog(const CallLogFilter& filter, const CallLogOrder& order, qint64 offset,
+                             qint64 limit) {
     CallLogPage page;
     if (!d->ready(false)) return page;
     QStringList conditions;
@@ -500,9 +500,14 @@ CallLogPage Journal::callLog(const CallLogFilter& filter, const CallLogOrder& or
     if (!query.exec() || !query.next()) return page;
     page.total = query.value(0).toLongLong();
     const QString direction = order.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
+    const QString column = orderColumn(order.column);
+    // Walking the order's index to find ten calls among 100,000 reads them all one by one; a
+    // search or a date range sorts what it found instead ("+" keeps the index out).
+    const bool few = !filter.text.isEmpty() || filter.from.isValid() || filter.to.isValid();
+    const QString by = (few && column == u"sort" ? QStringLiteral("+sort") : column) + direction +
+                       (column == u"sort" ? QString() : QStringLiteral(", sort DESC"));
     query.prepare(QStringLiteral("SELECT ") + kRowColumns + QStringLiteral(" FROM calls") + where +
-                  QStringLiteral(" ORDER BY ") + orderColumn(order.column) + direction +
-                  QStringLiteral(", sort DESC, id DESC LIMIT ? OFFSET ?"));
+                  QStringLiteral(" ORDER BY ") + by + QStringLiteral(", id DESC LIMIT ? OFFSET ?"));
     for (const QVariant& value : values)
         query.addBindValue(value);
     query.addBindValue(limit < 0 ? -1 : limit);
@@ -629,8 +634,8 @@ void Journal::linkRecording(const QString& attemptKey, const QString& fileName) 
     QSqlQuery link(d->db);
     link.prepare(QStringLiteral("UPDATE calls SET file = ?, file_text = ?, ms = coalesce(?, ms), "
                                 "note = CASE note WHEN '' THEN ? ELSE note END WHERE attempt = ?"));
-    for (const QVariant& value : {QVariant(name), text(displayFileName(fileName)), ms,
-                                  text(note), QVariant(attemptKey)})
+    for (const QVariant& value :
+         {QVariant(name), text(displayFileName(fileName)), ms, text(note), QVariant(attemptKey)})
         link.addBindValue(value);
     if (link.exec()) d->refreshDerived(QStringLiteral("attempt = ?"), {attemptKey});
     d->commit();

@@ -23,9 +23,9 @@ struct CallLogRow {
     qint64 id = 0;
     // Local time; a start tag without an offset from UTC is the local time it says.
     QDateTime start;
-    QString direction;        // kIncoming, kOutgoing, kMissed, kLocalRecording; empty: a WAV without tags
-    QString number;           // the caller's, or the number as dialled
-    QString callerName;       // as caller ID (or the file's tags) gave it
+    QString direction;  // kIncoming, kOutgoing, kMissed, kLocalRecording; empty: a WAV without tags
+    QString number;     // the caller's, or the number as dialled
+    QString callerName; // as caller ID (or the file's tags) gave it
     QString contactName;      // the phonebook's name for the number; empty when it has none
     qint64 milliseconds = -1; // the recording's length; -1 without a recording
     QString note;
@@ -41,9 +41,9 @@ struct CallLogRow {
 
 // Which calls the log lists; the conditions combine.
 struct CallLogFilter {
-    QString text;          // held by the number, a name, the note or the file name, ignoring case
-    QString direction;     // one of the directions; empty: every one
-    QDate from;            // local dates, both ends included; a null date leaves that end open
+    QString text;      // held by the number, a name, the note or the file name, ignoring case
+    QString direction; // one of the directions; empty: every one
+    QDate from;        // local dates, both ends included; a null date leaves that end open
     QDate to;
     qint64 shortestMs = 0; // above 0, only recordings at least this long
 };
@@ -67,14 +67,14 @@ inline constexpr std::chrono::seconds kRingsStopped{8};
 
 // A call attempt as the main window follows it; written whole each time it changes.
 struct CallAttempt {
-    QString key;          // unique, made when the attempt begins (newAttemptKey)
-    QString direction;    // kMissed while it rings unanswered, kIncoming once answered, kOutgoing
-    QString number;       // caller ID's, or as dialled
-    QString name;         // caller ID's
-    QDateTime start;      // the first ring or caller ID report, or the dial
+    QString key;       // unique, made when the attempt begins (newAttemptKey)
+    QString direction; // kMissed while it rings unanswered, kIncoming once answered, kOutgoing
+    QString number;    // caller ID's, or as dialled
+    QString name;      // caller ID's
+    QDateTime start;   // the first ring or caller ID report, or the dial
     QDateTime lastRing;
-    QDateTime connected;  // answered or dialled
-    QDateTime ended;      // a missed call: 8 s after its last ring; invalid while it rings
+    QDateTime connected; // answered or dialled
+    QDateTime ended;     // a missed call: 8 s after its last ring; invalid while it rings
     int rings = 0;
 };
 QString newAttemptKey();

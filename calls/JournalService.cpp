@@ -80,9 +80,9 @@ public:
         }
         // Our own commit must not read as another copy's at the next look.
         m_journal->changedElsewhere();
-        QMetaObject::invokeMethod(&m_service, [&service = m_service, missed] {
-            emit service.missedCountChanged(missed);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_service, [&service = m_service, missed] { emit service.missedCountChanged(missed); },
+            Qt::QueuedConnection);
         changed();
     }
 
@@ -105,10 +105,13 @@ private:
             std::lock_guard lock(m_service.m_mutex);
             m_service.m_problem = problem;
         }
-        QMetaObject::invokeMethod(&m_service, [&service = m_service, problem] {
-            if (!problem.isEmpty()) emit service.problem(problem);
-            emit service.changed();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_service,
+            [&service = m_service, problem] {
+                if (!problem.isEmpty()) emit service.problem(problem);
+                emit service.changed();
+            },
+            Qt::QueuedConnection);
     }
 
     void learnStep() {
@@ -119,9 +122,12 @@ private:
             std::lock_guard lock(m_service.m_mutex);
             m_service.m_progress = progress;
         }
-        QMetaObject::invokeMethod(&m_service, [&service = m_service, progress] {
-            emit service.learning(progress.done, progress.total);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_service,
+            [&service = m_service, progress] {
+                emit service.learning(progress.done, progress.total);
+            },
+            Qt::QueuedConnection);
         if (progress.finished()) {
             m_learning = false;
             return changed();
@@ -129,7 +135,8 @@ private:
         // Now and then the windows see what is known so far; a change of the folder meanwhile
         // gets in between the steps.
         if (++m_steps % kStepsBetweenLooks == 0) changed();
-        QMetaObject::invokeMethod(this, [this] { learnStep(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { learnStep(); }, Qt::QueuedConnection);
     }
 
     void lookForOthers() {
@@ -165,7 +172,8 @@ JournalService::JournalService(const QString& recordingsFolder) {
         auto* worker = new JournalWorker(*this, recordingsFolder, role);
         worker->moveToThread(thread);
         thread->start();
-        QMetaObject::invokeMethod(worker, [worker] { worker->start(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [worker] { worker->start(); }, Qt::QueuedConnection);
         m_threads.push_back(thread);
         m_workers.push_back(worker);
     }
@@ -174,8 +182,8 @@ JournalService::JournalService(const QString& recordingsFolder) {
 JournalService::~JournalService() {
     for (std::size_t i = 0; i < m_threads.size(); ++i) {
         JournalWorker* worker = m_workers[i];
-        QMetaObject::invokeMethod(worker, [worker] { worker->stop(); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [worker] { worker->stop(); }, Qt::BlockingQueuedConnection);
         m_threads[i]->quit();
         m_threads[i]->wait();
         delete worker;
@@ -198,9 +206,8 @@ void JournalService::saveAttempt(const CallAttempt& attempt) {
 }
 
 void JournalService::linkRecording(const QString& attemptKey, const QString& fileName) {
-    write([attemptKey, fileName](Journal& journal) {
-        journal.linkRecording(attemptKey, fileName);
-    });
+    write(
+        [attemptKey, fileName](Journal& journal) { journal.linkRecording(attemptKey, fileName); });
     folderChanged();
 }
 
@@ -210,8 +217,9 @@ void JournalService::linkRecovered(const QString& fileName) {
 }
 
 void JournalService::folderChanged() {
-    QMetaObject::invokeMethod(m_workers.back(), [worker = m_workers.back()] { worker->learnAgain(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_workers.back(), [worker = m_workers.back()] { worker->learnAgain(); },
+        Qt::QueuedConnection);
 }
 
 QString JournalService::contactName(const QString& number) const {

@@ -25,10 +25,15 @@ constexpr Caller kCallers[] = {{"13800138000", "ZHANG SAN"},
                                {"P", ""},
                                {"02187654321", "WANG"}};
 
+// A caller says the message a few times over, then hangs up.
+constexpr std::chrono::seconds kCallLength{15};
+
 } // namespace
 
-DemoModem::DemoModem(const QString& portPath, std::chrono::milliseconds ringEvery)
+DemoModem::DemoModem(const QString& portPath, std::chrono::milliseconds ringEvery,
+                     std::vector<int16_t> message)
     : m_port(portPath)
+    , m_voice(m_port, std::move(message), kCallLength)
 {
     m_callTimer.setInterval(ringEvery);
     m_ringTimer.setInterval(kRingInterval);
@@ -48,6 +53,8 @@ bool DemoModem::open()
 void DemoModem::read()
 {
     const QByteArray bytes = m_port.readAll();
+    if (m_voice.streaming())
+        return m_voice.received(bytes);
     m_port.write(bytes); // echo, as modems do by default
     for (const char c : bytes) {
         if (c != '\r') {
@@ -66,6 +73,8 @@ void DemoModem::command(const QByteArray& line)
     std::printf("modem: %s\n", line.constData());
     std::fflush(stdout);
     const QByteArray body = line.mid(2);
+    if (const auto answer = m_voice.command(body))
+        return reply(*answer);
     // Dialling or answering lifts the handset; ATH0 (or ATH) puts it down again.
     if (body.startsWith('D') || body.startsWith('A') || body == "H1") {
         m_offHook = true;
@@ -79,7 +88,7 @@ void DemoModem::command(const QByteArray& line)
 // A caller: the caller ID report in the first silence, then the rings.
 void DemoModem::call()
 {
-    if (m_offHook || m_ringTimer.isActive())
+    if (m_offHook || m_voice.offHook() || m_ringTimer.isActive())
         return;
     const Caller& caller = kCallers[m_calls % std::size(kCallers)];
     m_ringsLeft = m_calls % 2 ? kRingsGivingUp : kRingsWaiting;
@@ -96,7 +105,7 @@ void DemoModem::call()
 
 void DemoModem::ring()
 {
-    if (m_offHook || m_ringsLeft-- <= 0) {
+    if (m_offHook || m_voice.offHook() || m_ringsLeft-- <= 0) {
         m_ringTimer.stop();
         return;
     }

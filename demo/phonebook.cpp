@@ -10,8 +10,7 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (app.arguments().size() != 2) {
         std::fprintf(stderr, "usage: tova-demo-phonebook FILE\n");
@@ -19,8 +18,7 @@ int main(int argc, char** argv)
     }
     bool readable = false;
     QList<tova::Contact> contacts = tova::readContactFile(app.arguments().at(1), readable);
-    if (!readable)
-        return 1;
+    if (!readable) return 1;
     QDir().mkpath(tova::recordingsFolder());
     tova::Journal journal(tova::recordingsFolder());
     QStringList known;

@@ -26,14 +26,24 @@ FormRegistry& FormRegistry::instance() {
     return registry;
 }
 
-bool FormRegistry::unloadAll(UnloadMode mode) {
+QList<Form*> FormRegistry::unloadOrder() const {
     QList<Form*> forms(m_loaded.crbegin(), m_loaded.crend());
     std::stable_partition(forms.begin(), forms.end(),
                           [](const Form* form) { return form->storesWithoutAsking(); });
+    return forms;
+}
+
+bool FormRegistry::unloadAll(UnloadMode mode) {
     bool all = true;
-    for (Form* form : forms)
+    for (Form* form : unloadOrder())
         all = form->unloadForm(mode) && all;
     return all;
+}
+
+bool FormRegistry::queryUnloadAll(UnloadMode mode) {
+    const QList<Form*> forms = unloadOrder();
+    return std::all_of(forms.begin(), forms.end(),
+                       [mode](Form* form) { return form->queryUnload(mode); });
 }
 
 int Form::loadedCount() {
@@ -58,10 +68,16 @@ void Form::placeAtScreenOrigin(const QSize& clientSize) {
     move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
 }
 
-bool Form::runClosingHandlers(UnloadMode mode) {
+bool Form::queryUnload(UnloadMode mode) {
+    if (m_released) return true;
     short cancel = 0;
     Form_QueryUnload(cancel, mode);
-    if (cancel != 0) return false;
+    return cancel == 0;
+}
+
+bool Form::runClosingHandlers(UnloadMode mode) {
+    if (!queryUnload(mode)) return false;
+    short cancel = 0;
     Form_Unload(cancel);
     return cancel == 0;
 }

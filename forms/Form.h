@@ -8,8 +8,14 @@ namespace tova {
 // The mouse pointer shapes a window can show.
 enum MousePointerShape : int { vbDefault = 0, vbHourglass = 11 };
 
-// Why a window is being unloaded.
-enum UnloadMode : short { vbFormControlMenu = 0, vbFormCode = 1, vbAppTaskManager = 3 };
+// Why a window is being unloaded. vbAppWindows: the desktop session is ending, and a window may
+// ask the user and refuse; vbAppTaskManager: the process is told to end, and nothing may ask.
+enum UnloadMode : short {
+    vbFormControlMenu = 0,
+    vbFormCode = 1,
+    vbAppWindows = 2,
+    vbAppTaskManager = 3
+};
 
 // Base of the three windows: load, show and unload with a closing check that can refuse.
 // Each window class has one default instance, reached through DefaultForm<T>.
@@ -24,6 +30,8 @@ public:
 
     // Runs the closing check and the unload handler; true when the window went away.
     bool unloadForm(UnloadMode mode = vbFormCode);
+    // Runs the closing check alone; true when the window would go.
+    bool queryUnload(UnloadMode mode);
 
     // True once the window has gone through its unload; it is then deleted later.
     bool isUnloaded() const { return m_released; }
@@ -64,12 +72,16 @@ public:
     // Unloads every loaded window, those that store without asking first, then the newest
     // first; false when a closing check refused.
     bool unloadAll(UnloadMode mode);
+    // Runs the closing checks alone, in the same order, and unloads nothing; false as soon as
+    // one refuses, and the windows after it are not asked.
+    bool queryUnloadAll(UnloadMode mode);
 
 signals:
     void allUnloaded();
 
 private:
     friend class Form;
+    QList<Form*> unloadOrder() const;
     QList<Form*> m_loaded;
 };
 

@@ -55,16 +55,28 @@ Settings Settings::read() {
         settings.modemInit = init;
     else
         bad(QStringLiteral("modem/init"));
-    const QString callerId = text(file, QStringLiteral("modem/callerId")).toLower();
-    if (callerId == u"true" || callerId == u"false" || callerId.isEmpty())
-        settings.callerId = callerId == u"true";
-    else
-        bad(QStringLiteral("modem/callerId"));
+    const auto flag = [&](const QString& key, bool& value) {
+        const QString given = text(file, key).toLower();
+        if (given == u"true" || given == u"false")
+            value = given == u"true";
+        else if (!given.isEmpty())
+            bad(key);
+    };
+    flag(QStringLiteral("modem/callerId"), settings.callerId);
     settings.audioSource = text(file, QStringLiteral("audio/source")).trimmed();
     if (settings.audioSource.contains(QRegularExpression(QStringLiteral("[\\x00-\\x1F]")))) {
         settings.audioSource.clear();
         bad(QStringLiteral("audio/source"));
     }
+    // "modem" names no source of the sound server.
+    settings.modemSource = settings.audioSource == u"modem";
+    if (settings.modemSource) settings.audioSource.clear();
+    const QString busyTone = text(file, QStringLiteral("line/busyTone"));
+    if (const auto tone = BusyTone::parse(busyTone))
+        settings.busyTone = *tone;
+    else if (!busyTone.isEmpty())
+        bad(QStringLiteral("line/busyTone"));
+    flag(QStringLiteral("line/hangUpOnBusy"), settings.hangUpOnBusy);
     settings.webListen = text(file, QStringLiteral("web/listen")).trimmed();
     settings.webCertificate = text(file, QStringLiteral("web/certificate")).trimmed();
     settings.webKey = text(file, QStringLiteral("web/key")).trimmed();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BusyTone.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +22,12 @@ public:
     bool callerId = false;
     // [audio] source: the sound server's source to record; empty for its default input.
     QString audioSource;
+    // [audio] source=modem: calls recorded through the voice modem itself.
+    bool modemSource = false;
+    // [line] busyTone: the tone the exchange plays once the other party has hung up.
+    BusyTone busyTone;
+    // [line] hangUpOnBusy: a call ends by itself on hearing it.
+    bool hangUpOnBusy = true;
     // [web] listen, certificate, key: where `--serve` listens and the PEM files of its TLS
     // certificate, as written; the server judges them.
     QString webListen;

@@ -28,29 +28,55 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[0], &byte, 1);
 }
 
+// Qt turns the session manager's "die" into a quit of the application, which would close the
+// windows with their questions; they go without, as after a signal.
+struct QuitWatch : QObject {
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Quit) unloadEverything();
+        return false;
+    }
+};
+
 } // namespace
+
+bool SessionManagement::allowsInteraction(QSessionManager& session) {
+    return session.allowsInteraction();
+}
+
+void SessionManagement::cancel(QSessionManager& session) {
+    session.cancel();
+}
 
 void unloadAllOnTermination() {
     // Close-on-exec: a program started from here (the browser) must not hold the pair.
     if (g_signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
-    auto* notifier =
-        new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QCoreApplication* app = QCoreApplication::instance();
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, app);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[1], &byte, 1);
-        // A refusing window may show a message box, whose event loop brings the next signal.
+        // Storing the call may wait for the sound server, and the next signal come meanwhile.
         static bool unloading = false;
         if (unloading) return;
         unloading = true;
+        unloadEverything();
         // Leaves every event loop, a message box's too: nothing is left to answer it.
-        if (unloadEverything()) QCoreApplication::exit(0);
+        QCoreApplication::exit(0);
         unloading = false;
     });
-    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        QObject::connect(gui, &QGuiApplication::commitDataRequest, gui,
-                         [](QSessionManager& session) {
-                             if (!unloadEverything()) session.cancel();
-                         });
+    app->installEventFilter(new QuitWatch(app));
+    // A logout the user may still refuse, or a checkpoint of the session: nothing closes here.
+    if (auto* gui = qobject_cast<QGuiApplication*>(app))
+        QObject::connect(
+            gui, &QGuiApplication::commitDataRequest, gui,
+            [](QSessionManager& session) {
+                SessionManagement& manager = SessionSeam::get();
+                if (manager.allowsInteraction(session) &&
+                    !FormRegistry::instance().queryUnloadAll(vbAppWindows))
+                    manager.cancel(session);
+            },
+            Qt::DirectConnection);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -21,11 +21,12 @@ bool FileListBox::setPath(const QString& folder) {
     m_path = folder;
     m_files.clear();
     for (const FolderFile& file : folderFiles(folder, false))
-        m_files.append({file.name, displayFileName(file.name)});
-    std::sort(m_files.begin(), m_files.end(), [](const File& a, const File& b) {
-        return a.shown.compare(b.shown, Qt::CaseInsensitive) < 0;
-    });
-    showOnly({});
+        m_files.append({file.name, displayFileName(file.name), {}});
+    for (File& file : m_files)
+        file.folded = file.shown.toCaseFolded();
+    std::sort(m_files.begin(), m_files.end(),
+              [](const File& a, const File& b) { return a.folded < b.folded; });
+    showMatching({});
     return QDir(folder).exists();
 }
 
@@ -41,10 +42,11 @@ void FileListBox::fill(const QList<const File*>& files, const QString& selected)
     if (selectedRow >= 0) setCurrentRow(selectedRow);
 }
 
-void FileListBox::showOnly(const std::function<bool(const QString&)>& keep) {
+void FileListBox::showMatching(const QString& text, const QSet<QString>& also) {
+    const QString folded = text.toCaseFolded();
     QList<const File*> shown;
     for (const File& file : m_files)
-        if (!keep || keep(file.name)) shown.append(&file);
+        if (file.folded.contains(folded) || also.contains(file.name)) shown.append(&file);
     fill(shown, FileName());
 }
 
@@ -57,7 +59,7 @@ bool FileListBox::select(const QString& name) {
     const auto file = std::find_if(m_files.cbegin(), m_files.cend(),
                                    [&](const File& one) { return one.name == name; });
     if (file == m_files.cend()) return false;
-    showOnly({});
+    showMatching({});
     return select(name);
 }
 

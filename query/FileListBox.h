@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QListWidget>
-
-#include <functional>
+#include <QSet>
 
 namespace tova {
 
@@ -19,9 +18,10 @@ public:
     // and the list is then empty.
     bool setPath(const QString& folder);
 
-    // Shows those files of the folder that keep accepts, all of them for an empty keep; the
-    // selected file stays selected while it is shown.
-    void showOnly(const std::function<bool(const QString&)>& keep);
+    // Shows the files of the folder whose name as shown holds text, ignoring case, and those
+    // named in also; all of them for an empty text. The selected file stays selected while it
+    // is shown.
+    void showMatching(const QString& text, const QSet<QString>& also = {});
     // Selects the file of that name, shown or not; false when the folder has none.
     bool select(const QString& name);
 
@@ -32,6 +32,7 @@ private:
     struct File {
         QString name;
         QString shown;
+        QString folded; // shown, case folded once: a search compares 100,000 of them
     };
     void fill(const QList<const File*>& files, const QString& selected);
 

@@ -44,8 +44,9 @@ constexpr ControlDesign kDesign[] = {
     {"lblNoteCaption", "备注：", 120, 7725, 720, 300},
     {"txtNote", nullptr, 840, 7680, 11760, 375},
 };
-constexpr const char* kTabOrder[] = {"txtSearch", "cboDirection", "cboDate", "dtpFrom", "dtpTo",
-                                     "spnShortest", "grdCalls", "txtNote", "cmdPhonebook"};
+constexpr const char* kTabOrder[] = {"txtSearch", "cboDirection", "cboDate",
+                                     "dtpFrom",   "dtpTo",        "spnShortest",
+                                     "grdCalls",  "txtNote",      "cmdPhonebook"};
 
 // The direction filter's entries, as the journal spells them; the first lists every one.
 const QStringList kDirections{QStringLiteral("全部"), kIncoming, kOutgoing, kMissed,
@@ -82,8 +83,8 @@ frmCallLog::frmCallLog()
     mnuExport->setObjectName(QStringLiteral("mnuExport"));
     mnuPhonebook = m_menuBar->addAction(QStringLiteral("电话本"));
     mnuPhonebook->setObjectName(QStringLiteral("mnuPhonebook"));
-    for (const char* name : {"lblSearch", "lblDirection", "lblDate", "lblTo", "lblShortest",
-                             "lblNoteCaption"})
+    for (const char* name :
+         {"lblSearch", "lblDirection", "lblDate", "lblTo", "lblShortest", "lblNoteCaption"})
         named(new QLabel(m_client), name);
     applyDesign(m_client, kDesign);
     applyTabOrder(m_client, kTabOrder);
@@ -137,8 +138,7 @@ frmCallLog::frmCallLog()
     connect(m_model, &CallLogModel::answered, this, &frmCallLog::model_Answered);
     // Calls of another copy, notes written elsewhere, recordings added to the folder or taken
     // from it.
-    connect(&JournalService::instance(), &JournalService::changed, m_model,
-            &CallLogModel::refresh);
+    connect(&JournalService::instance(), &JournalService::changed, m_model, &CallLogModel::refresh);
 }
 
 void frmCallLog::Form_Load() {

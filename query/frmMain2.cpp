@@ -4,7 +4,6 @@
 #include "CallDetails.h"
 #include "CallLogExport.h"
 #include "FileListBox.h"
-#include "FileNames.h"
 #include "JournalService.h"
 #include "MMControl.h"
 #include "MessageBoxes.h"
@@ -194,6 +193,7 @@ void frmMain2::mnuFileOpen_Click() {
     // A file that has gone since the list was read: the list is read again.
     if (mci2->Error() == mciErrNotAFile) listRecordings();
     setMousePointer(vbDefault);
+    if (mci2->Error() != 0) MsgBox(mci2->ErrorMessage(), vbExclamation, kAppTitle, this);
 }
 
 // Every call of the journal, missed calls and calls stored since the window opened too.
@@ -228,21 +228,13 @@ void frmMain2::File1_Click() {
 void frmMain2::txtSearch_Change() {
     const QString text = txtSearch->text();
     const int asked = ++m_searchAsked;
-    if (text.isEmpty()) return File1->showOnly({});
-    const auto show = [this, text] {
-        File1->showOnly([this, &text](const QString& name) {
-            return displayFileName(name).contains(text, Qt::CaseInsensitive) ||
-                   m_found.contains(name);
-        });
-    };
-    m_found.clear();
-    show();
+    if (text.isEmpty()) return File1->showMatching({});
+    File1->showMatching(text);
     JournalService::instance().ask<QStringList>(
         this, [text](Journal& journal) { return journal.recordingsMatching(text); },
-        [this, asked, show](const QStringList& names) {
+        [this, asked, text](const QStringList& names) {
             if (asked != m_searchAsked) return;
-            m_found = QSet<QString>(names.cbegin(), names.cend());
-            show();
+            File1->showMatching(text, QSet<QString>(names.cbegin(), names.cend()));
         });
 }
 
@@ -256,16 +248,23 @@ void frmMain2::txtNote_LostFocus() {
 
 void frmMain2::journal_Learning(qint64 done, qint64 total) {
     lblLearning->setVisible(done < total);
-    lblLearning->setText(
-        QStringLiteral("正在读取录音的信息：%1 / %2，查找先在已读的录音中进行").arg(done).arg(total));
+    lblLearning->setText(QStringLiteral("正在读取录音的信息：%1 / %2，查找先在已读的录音中进行")
+                             .arg(done)
+                             .arg(total));
 }
 
 void frmMain2::Command1_Click() {
     unloadForm(vbFormCode);
 }
 
-void frmMain2::Form_QueryUnload(short& Cancel, short) {
+void frmMain2::Form_QueryUnload(short& Cancel, short UnloadMode) {
     if (changed != kTrue) return;
+    // Ending with nobody to ask: the next start stores the recording like a call cut off.
+    if (UnloadMode == vbAppTaskManager) {
+        mci2->setCommand(QStringLiteral("Keep"));
+        changed = kFalse;
+        return;
+    }
     if (mayDropContent()) {
         mci2->setCommand(QStringLiteral("close"));
         changed = kFalse;

@@ -3,8 +3,6 @@
 #include "CommonDialog.h"
 #include "Form.h"
 
-#include <QSet>
-
 #include <memory>
 
 class QAction;
@@ -83,7 +81,6 @@ private:
     qint64 m_shownCall = 0;
     int m_detailsAsked = 0;
     int m_searchAsked = 0;
-    QSet<QString> m_found;
 
     short changed = kFalse;
 };

@@ -24,16 +24,11 @@ namespace {
 constexpr QSize kClientSize = twipsSize(9600, 7200);
 
 constexpr ControlDesign kDesign[] = {
-    {"grdContacts", nullptr, 120, 120, 9360, 4800},
-    {"lblName", "姓名：", 120, 5085, 900, 300},
-    {"txtName", nullptr, 1080, 5040, 3600, 375},
-    {"lblGroup", "分组：", 4920, 5085, 900, 300},
-    {"txtGroup", nullptr, 5760, 5040, 3720, 375},
-    {"lblNumbers", "号码：", 120, 5565, 900, 300},
-    {"txtNumbers", nullptr, 1080, 5520, 8400, 375},
-    {"cmdNew", "新建", 1080, 6060, 1095, 435},
-    {"cmdSave", "保存", 2280, 6060, 1095, 435},
-    {"cmdDelete", "删除", 3480, 6060, 1095, 435},
+    {"grdContacts", nullptr, 120, 120, 9360, 4800}, {"lblName", "姓名：", 120, 5085, 900, 300},
+    {"txtName", nullptr, 1080, 5040, 3600, 375},    {"lblGroup", "分组：", 4920, 5085, 900, 300},
+    {"txtGroup", nullptr, 5760, 5040, 3720, 375},   {"lblNumbers", "号码：", 120, 5565, 900, 300},
+    {"txtNumbers", nullptr, 1080, 5520, 8400, 375}, {"cmdNew", "新建", 1080, 6060, 1095, 435},
+    {"cmdSave", "保存", 2280, 6060, 1095, 435},     {"cmdDelete", "删除", 3480, 6060, 1095, 435},
     {"lblStatus", nullptr, 120, 6660, 9360, 375},
 };
 constexpr const char* kTabOrder[] = {"grdContacts", "txtName", "txtGroup", "txtNumbers",
@@ -41,7 +36,8 @@ constexpr const char* kTabOrder[] = {"grdContacts", "txtName", "txtGroup", "txtN
 
 const QString kNumberSeparator = QStringLiteral("、");
 const QRegularExpression kNumberSeparators(QStringLiteral("[、,，;；]"));
-const QString kImportTypes = QStringLiteral("通讯录 (*.vcf *.csv);;vCard (*.vcf);;CSV 文件 (*.csv)");
+const QString kImportTypes =
+    QStringLiteral("通讯录 (*.vcf *.csv);;vCard (*.vcf);;CSV 文件 (*.csv)");
 const QString kExportTypes = QStringLiteral("vCard (*.vcf)");
 
 template <class T> T* named(T* control, const char* name) {
@@ -156,8 +152,7 @@ void frmPhonebook::cmdSave_Click() {
         return;
     }
     JournalService::instance().change<qint64>(
-        this,
-        [contact](Journal& journal) { return journal.saveContact(contact); },
+        this, [contact](Journal& journal) { return journal.saveContact(contact); },
         [this](qint64 id) {
             lblStatus->setText(id ? QStringLiteral("已保存。") : QStringLiteral("没有保存。"));
             if (id) m_editing = id;

@@ -2,14 +2,17 @@
 
 #include "AppInfo.h"
 #include "ArchivePath.h"
+#include "FileNames.h"
 #include "JournalService.h"
 #include "MessageBoxes.h"
 #include "RegionalClock.h"
 #include "Termination.h"
 #include "WavContent.h"
+#include "WorkingFile.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -23,19 +26,37 @@ namespace tova {
 
 namespace {
 
-// A copy of the program locks its new working file a moment after making it.
+// A working file that a copy of the program has only just made holds nothing yet.
 constexpr qint64 kBeingMadeSeconds = 60;
 
-// Stores one working file that nobody holds; returns its new name, or an empty text.
+// Whether the working file fd has lost its writer: the one its name tells has ended on this
+// host, and nobody holds the file's lock; or, for a name that tells no writer, the lock can be
+// had. A file of another host is left to that host, which takes it at its next start: nothing
+// here tells whether its writer runs, not even a lock, which each host may keep to itself.
+bool writerGone(int fd, const QString& fileName) {
+    switch (writerOf(fileName)) {
+    case Writer::Gone:
+        // A lock that cannot be had nor refused (ENOLCK: NFS without a lock daemon) tells nothing.
+        return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+    case Writer::Unnamed:
+        return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    case Writer::Running:
+    case Writer::OtherHost:
+        break;
+    }
+    return false;
+}
+
+// Stores one working file whose writer is gone; returns its new name, or an empty text.
 QString recover(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = fileNameBytes(path);
     const int fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
     const auto closeFile = qScopeGuard([fd] { ::close(fd); });
     struct stat held {
     }, named{};
-    // The name must still lead to the file locked here: another copy may have stored it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 ||
+    // The name must still lead to the file opened here: another copy may have stored it.
+    if (!writerGone(fd, QFileInfo(path).fileName()) || ::fstat(fd, &held) != 0 ||
         ::lstat(name.constData(), &named) != 0 || held.st_ino != named.st_ino ||
         held.st_dev != named.st_dev || !S_ISREG(held.st_mode))
         return {};

@@ -11,6 +11,7 @@
 #include "Twips.h"
 #include "WaveDevice.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,8 +57,17 @@ QString faultText(int recordFault) {
         return QStringLiteral("录音失败：声音设备已断开");
     case mciErrNoWorkingFile:
         return QStringLiteral("录音失败：磁盘已满或无法写入");
+    case mciErrDiskStalled:
+        return QStringLiteral("磁盘没有响应，录音可能未写入");
     }
     return {};
+}
+
+// A call whose store went on after its recorder had closed, and failed: where it is now.
+void tellLateStoreFailure(const QString& path, const QString& reason) {
+    MsgBox(QStringLiteral("录音未能保存到 %1\n原因：%2\n录音仍在录音文件夹的“.录音中”文件夹里，"
+                          "下次启动程序时会自动找回。")
+               .arg(path, reason));
 }
 
 template <class T> T* named(T* control, const char* name) {
@@ -89,6 +99,9 @@ frmMain::frmMain()
     connect(mci, &MMControl::StatusUpdate, this, &frmMain::mci_StatusUpdate);
     connect(&Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1.start(kStatusLineInterval);
+    // The store outlives the window it was made by.
+    static const QMetaObject::Connection told =
+        connect(&LateStores::instance(), &LateStores::failed, qApp, &tellLateStoreFailure);
 }
 
 frmMain::~frmMain() {
@@ -119,7 +132,12 @@ void frmMain::showEvent(QShowEvent* event) {
         Qt::QueuedConnection);
 }
 
-void frmMain::Form_QueryUnload(short& Cancel, short) {
+void frmMain::Form_QueryUnload(short& Cancel, short UnloadMode) {
+    // The logout may yet be refused: the call goes on, with what it has so far on the disk.
+    if (UnloadMode == vbAppWindows) {
+        mci->setCommand(QStringLiteral("Sync"));
+        return;
+    }
     if (!m_changed) return;
     // A recording that never started, or failed before any audio came, has nothing to store;
     // the status line has said why. Only a running capture may still hold audio in hand.
@@ -128,9 +146,17 @@ void frmMain::Form_QueryUnload(short& Cancel, short) {
         m_changed = false;
         return;
     }
+    // How the call ended, when the main window has said so.
+    mci->setCallInfo(currentCall());
     try {
         SaveRecording();
     } catch (const RecordingNotStored& failure) {
+        // Ending with nobody to tell: the next start stores the call from its working file.
+        if (UnloadMode == vbAppTaskManager) {
+            mci->setCommand(QStringLiteral("Keep"));
+            m_changed = false;
+            return;
+        }
         Cancel = 1;
         setMousePointer(vbDefault);
         MsgBox(QStringLiteral(

@@ -2,8 +2,14 @@
 
 #include "CommPortNames.h"
 
+#include <QSocketNotifier>
+
+#include <cerrno>
 #include <chrono>
 #include <utility>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace tova {
 
@@ -12,6 +18,8 @@ namespace {
 // Often enough that a ring-indicator pulse of a second or two is not missed, and in step with
 // the windows' 100 ms timers, so that both share one wake-up.
 constexpr std::chrono::milliseconds kPinInterval{100};
+// A stream's batches, in step with the same timers: 800 bytes of 8-bit samples, 1.6 kB of 16-bit.
+constexpr std::chrono::milliseconds kBatchInterval{100};
 // A command line is short: the driver takes it at once unless the line is stuck.
 constexpr std::chrono::milliseconds kWriteLimit{1000};
 
@@ -67,6 +75,10 @@ MSComm::MSComm(QObject* parent)
     connect(m_port.get(), &QSerialPort::aboutToClose, &m_pinPoll, &QTimer::stop);
     m_pinPoll.setInterval(kPinInterval);
     connect(&m_pinPoll, &QTimer::timeout, this, &MSComm::pollPins);
+    m_dtrSink = [](QSerialPort& port, bool on) { return port.setDataTerminalReady(on); };
+    m_batchTimer.setInterval(kBatchInterval);
+    connect(&m_batchTimer, &QTimer::timeout, this, &MSComm::readBatch);
+    connect(m_port.get(), &QSerialPort::aboutToClose, this, [this] { setStreaming(false); });
 }
 
 MSComm::~MSComm() = default;
@@ -93,7 +105,17 @@ void MSComm::setPortOpen(bool open)
 void MSComm::setOutput(const QString& text)
 {
     requireOpen();
-    const QByteArray bytes = commandLineBytes(text);
+    write(commandLineBytes(text));
+}
+
+void MSComm::setOutputBytes(const QByteArray& bytes)
+{
+    requireOpen();
+    write(bytes);
+}
+
+void MSComm::write(const QByteArray& bytes)
+{
     // A device that went away fails the flush, and its port is closed by then.
     if (m_port->write(bytes) != bytes.size() || !m_port->flush() || !m_port->isOpen() ||
         (m_port->bytesToWrite() > 0 && !m_port->waitForBytesWritten(kWriteLimit.count())))
@@ -129,6 +151,8 @@ void MSComm::requireOpen() const
 
 void MSComm::received()
 {
+    if (m_streaming)
+        return;
     m_commEvent = comEvReceive;
     emit OnComm();
 }
@@ -174,6 +198,71 @@ void MSComm::pollPins()
         m_commEvent = event;
         emit OnComm();
     }
+}
+
+} // namespace tova
+
+namespace tova {
+
+void MSComm::setDTREnable(bool on)
+{
+    requireOpen();
+    m_dtrSink(*m_port, on);
+}
+
+void MSComm::setBaudRate(qint32 rate)
+{
+    m_port->setBaudRate(rate);
+}
+
+// Qt's serial port reads whatever the device hands over as soon as it comes; while streaming
+// its notifier rests and the batches are read here.
+void MSComm::setReadNotification(bool on)
+{
+    for (QSocketNotifier* notifier : m_port->findChildren<QSocketNotifier*>())
+        if (notifier->type() == QSocketNotifier::Read)
+            notifier->setEnabled(on);
+}
+
+void MSComm::setStreaming(bool on)
+{
+    if (on == m_streaming || (on && !m_port->isOpen()))
+        return;
+    m_streaming = on;
+    if (!on) {
+        m_batchTimer.stop();
+        if (m_port->isOpen())
+            setReadNotification(true);
+        return;
+    }
+    const QByteArray held = m_port->readAll();
+    setReadNotification(false);
+    m_batchTimer.start();
+    if (!held.isEmpty())
+        emit Batch(held);
+}
+
+void MSComm::readBatch()
+{
+    if (!m_streaming)
+        return;
+    QByteArray bytes;
+    char piece[4096];
+    ssize_t got;
+    while ((got = ::read(m_port->handle(), piece, sizeof piece)) > 0)
+        bytes.append(piece, got);
+    // With no data the read gives 0 or EAGAIN; a device gone hangs the line up.
+    pollfd line{m_port->handle(), POLLIN, 0};
+    const bool gone = (got < 0 && errno != EAGAIN && errno != EINTR) ||
+                      (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)));
+    if (!bytes.isEmpty())
+        emit Batch(bytes);
+    if (!gone || !m_port->isOpen())
+        return;
+    // The device went away under the stream, as failed() sees it otherwise.
+    m_port->close();
+    m_commEvent = comEventDeviceLost;
+    emit OnComm();
 }
 
 } // namespace tova

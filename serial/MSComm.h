@@ -39,6 +39,8 @@ public:
 
     // Reads the modem control lines of the open port; nothing when the port cannot tell them.
     using PinSource = std::function<std::optional<QSerialPort::PinoutSignals>(QSerialPort&)>;
+    // Sets the data-terminal-ready line of the open port; false when the port has none.
+    using DtrSink = std::function<bool(QSerialPort&, bool)>;
 
     explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
@@ -69,8 +71,22 @@ public:
     // Where the line states come from; the port's own by default.
     void setPinSource(PinSource source);
 
+    // Bytes as they are, such as a voice modem's DLE codes; throws as setOutput does.
+    void setOutputBytes(const QByteArray& bytes);
+    // Lowering DTR hangs up a modem set to &D2.
+    void setDTREnable(bool on);
+    void setDtrSink(DtrSink sink) { m_dtrSink = std::move(sink); }
+    void setBaudRate(qint32 rate);
+    // While on, what the modem sends is a sample stream, not text: it raises no OnComm, and it
+    // is read in batches every 100 ms, in step with the windows' timers, never woken by each
+    // piece the device hands over; each batch comes by Batch.
+    void setStreaming(bool on);
+    // Reads at once what the device holds, for Batch.
+    void readBatch();
+
 signals:
     void OnComm();
+    void Batch(const QByteArray& bytes);
 
 private:
     void requireOpen() const;
@@ -78,6 +94,8 @@ private:
     void failed();
     void watchPins();
     void pollPins();
+    void write(const QByteArray& bytes);
+    void setReadNotification(bool on);
 
     std::unique_ptr<QSerialPort> m_port;
     short m_commPort = 1;
@@ -85,6 +103,9 @@ private:
     PinSource m_pinSource;
     QTimer m_pinPoll;
     QSerialPort::PinoutSignals m_pins;
+    DtrSink m_dtrSink;
+    bool m_streaming = false;
+    QTimer m_batchTimer;
 };
 
 } // namespace tova

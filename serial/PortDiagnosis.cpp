@@ -2,13 +2,17 @@
 
 #include "CommPortNames.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tova {
@@ -71,9 +75,50 @@ bool serialPortWithoutUart(const QString& path)
     return type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "0";
 }
 
+// A modem answers a question within a fraction of a second, also on a busy machine; a port with
+// none behind it says nothing.
+constexpr int kAnswerLimitMs = 2000;
+
+// What the modem answers to line, up to its final result; nothing when it gives none in time.
+std::optional<QString> ask(int fd, const QByteArray& line) {
+    static const QRegularExpression finalResult(QStringLiteral("(^|\n)(OK|ERROR)\r?\n"));
+    ::tcflush(fd, TCIFLUSH);
+    if (::write(fd, line.constData(), size_t(line.size())) != line.size()) return std::nullopt;
+    QByteArray answer;
+    const QDeadlineTimer deadline(kAnswerLimitMs);
+    pollfd readable{fd, POLLIN, 0};
+    while (::poll(&readable, 1, int(deadline.remainingTime())) > 0) {
+        char bytes[256];
+        const ssize_t got = ::read(fd, bytes, sizeof bytes);
+        if (got <= 0) break;
+        answer.append(bytes, got);
+        if (finalResult.match(QString::fromLatin1(answer)).hasMatch())
+            return QString::fromLatin1(answer);
+    }
+    return std::nullopt;
+}
+
+// The three questions, at the design's speed.
+std::optional<VoiceAbilities> askVoice(int fd) {
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0) return std::nullopt;
+    ::cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    ::cfsetspeed(&line, B9600);
+    ::tcsetattr(fd, TCSANOW, &line);
+    const auto classes = ask(fd, "AT+FCLASS=?\r");
+    if (!classes) return std::nullopt;
+    VoiceAbilities voice;
+    voice.takeClasses(*classes);
+    if (!voice.voice) return voice;
+    voice.takeFormats(ask(fd, "AT+VSM=?\r").value_or(QString()));
+    voice.takeLineSelections(ask(fd, "AT+VLS=?\r").value_or(QString()));
+    return voice;
+}
+
 } // namespace
 
-PortDiagnosis::PortDiagnosis(const QString& path)
+PortDiagnosis::PortDiagnosis(const QString& path, Probe probe)
     : m_path(path)
 {
     if (path.isEmpty() || serialPortWithoutUart(path))
@@ -86,6 +131,7 @@ PortDiagnosis::PortDiagnosis(const QString& path)
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
+        if (probe == AskModem) m_voice = askVoice(fd);
         ::close(fd);
         m_state = Available;
         return;
@@ -109,7 +155,9 @@ QString PortDiagnosis::stateText() const
 {
     switch (m_state) {
     case Available:
-        return QStringLiteral("可用");
+        if (!m_voice) return QStringLiteral("可用");
+        return m_voice->canRecord() ? QStringLiteral("可用 可录音 (%1)").arg(m_voice->format->name)
+                                    : QStringLiteral("可用 不能录音");
     case Busy:
         return m_holder.isEmpty() ? QStringLiteral("忙") : QStringLiteral("忙 (%1)").arg(m_holder);
     case NoPermission:

@@ -10,9 +10,10 @@
 #include "frmMain.h"
 #include "frmMain2.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QSessionManager>
 #include <QTest>
 
 #include <csignal>
@@ -20,32 +21,60 @@
 using namespace tova;
 using namespace tova::test;
 
-// Stopping the process (shutdown, logout) closes the windows first, so a call being recorded
-// is stored.
+// The session manager as the test plays it: whether the user may be asked now, and whether the
+// logout was cancelled.
+struct FakeSession : SessionManagement {
+    bool interaction = false, cancelled = false;
+    bool allowsInteraction(QSessionManager&) override { return interaction; }
+    void cancel(QSessionManager&) override { cancelled = true; }
+};
+
+// Ending the process (shutdown, logout, a terminal gone) stores the call and hangs it up.
 class TestTermination : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() { unloadAllOnTermination(); }
 
-    // Any way of asking the process to stop: the recorder is stored first, before the query
-    // window asks about its own recording, then every window goes, and a call still up is hung
-    // up on the line. 0: 退出 pressed, which closes the main window alone.
-    void signalStoresTheCallFirst_data() {
+    // A call up and a recording in the query window. A signal ends everything at once, asking
+    // nothing even when the call cannot be stored, the recorder first and the main window
+    // last; what the query window recorded is stored by the next start. The logout lets the
+    // query window ask while the call goes on, its audio on the disk; 取消 leaves all as it was;
+    // the windows go only at the session's end (Qt's quit). A checkpoint of the session, and
+    // 退出, close no more.
+    void sessionEnd_data() {
+        QTest::addColumn<QString>("end");
         QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("hungUp"); // before the signal
-        QTest::newRow("SIGTERM") << SIGTERM << false;
-        QTest::newRow("SIGHUP") << SIGHUP << false;
-        QTest::newRow("SIGINT") << SIGINT << false;
-        QTest::newRow("退出") << 0 << false;
-        QTest::newRow("SIGTERM after the hang-up") << SIGTERM << true;
+        QTest::addColumn<int>("answer"); // at "需要保存吗？"; 0: the session lets nobody ask
+        QTest::addColumn<QStringList>("gone"); // the windows that went, in that order
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QStringList>("kept"); // in .录音中 for the next start, ms of audio each
+        const QStringList all{"tova::frmMain", "tova::frmMain2", "tova::Form1"}, none;
+        const QStringList call{"2007-3-15140509.wav"}, kept{"1500"};
+        QTest::newRow("SIGTERM") << "" << SIGTERM << 0 << all << call << kept;
+        QTest::newRow("SIGHUP") << "" << SIGHUP << 0 << all << call << kept;
+        QTest::newRow("SIGINT") << "" << SIGINT << 0 << all << call << kept;
+        QTest::newRow("SIGTERM after 挂断电话")
+            << "挂断电话" << SIGTERM << 0 << all << call << kept;
+        QTest::newRow("SIGTERM, folder gone")
+            << "folder gone" << SIGTERM << 0 << all << none << none;
+        QTest::newRow("退出") << "退出" << 0 << 0 << QStringList{"tova::Form1"} << none << none;
+        QTest::newRow("logout, 取消") << "logout" << 0 << int(vbCancel) << none << none << none;
+        QTest::newRow("logout, 否") << "logout" << 0 << int(vbNo) << all << call << none;
+        QTest::newRow("logout, nobody asked") << "logout" << 0 << 0 << all << call << kept;
+        QTest::newRow("checkpoint") << "checkpoint" << 0 << 0 << none << none << none;
     }
-    void signalStoresTheCallFirst() {
+    void sessionEnd() {
+        QFETCH(QString, end);
         QFETCH(int, signal);
-        QFETCH(bool, hungUp);
+        QFETCH(int, answer);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, kept);
         FakeAudio audio;
         ClockFake clock;
         MessageBoxesFake boxes;
+        Installed<FakeSession, SessionSeam> session;
         RecordingsFolder folder;
         PortFolder ports;
         const auto line = ports.line(3);
@@ -54,25 +83,49 @@ private slots:
         main.Command3->click();
         frmMain& recorder = *DefaultForm<frmMain>::loaded();
         QTRY_COMPARE(recorder.mci->Mode(), int(mciModeRecord));
-        DefaultForm<frmMain2>::Show().findChild<MMControl*>("mci2")->press(MciButton::Record);
+        frmMain2& query = DefaultForm<frmMain2>::Show();
+        query.findChild<MMControl*>("mci2")->press(MciButton::Record);
+        QStringList went;
+        for (QObject* window : std::initializer_list<QObject*>{&recorder, &query, &main})
+            connect(window, &QObject::destroyed, this,
+                    [&went, name = QString(window->metaObject()->className())] { went << name; });
+        // The audio each working file's header tells, shortest first.
+        const auto onDisk = [working = QDir(workingFolder())] {
+            QStringList ms;
+            for (const QString& name : working.entryList(QDir::Files))
+                ms << QString::number(WavProbe(working.filePath(name)).milliseconds());
+            ms.sort();
+            return ms;
+        };
+        QStringList asked;
+        boxes->whileShown = [&] { asked = onDisk(); };
         audio.capture(std::chrono::milliseconds(1500));
-        const QByteArrayList calls{"AT H1 \r", "AT H0 \r"};
-        boxes->answers = {vbNo};
-        if (hungUp) main.Command4->click();
-        if (signal == 0) {
-            main.Command5->click();
-            QTRY_COMPARE(modem.commandLines(), calls);
-            return unloadAllWindows();
+        if (end == "挂断电话") main.Command4->click();
+        if (end == "folder gone") QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
+        if (signal != 0) QCOMPARE(::raise(signal), 0);
+        if (end == "退出") main.Command5->click();
+        if (end == "logout" || end == "checkpoint") {
+            session->interaction = answer != 0;
+            boxes->answers = {answer};
+            emit qGuiApp->commitDataRequest(*qApp->findChild<QSessionManager*>());
+            QCOMPARE(session->cancelled, answer == vbCancel);
+            QCOMPARE(asked, (answer != 0 ? QStringList{"0", "1500"} : QStringList{}));
+            // The session manager's "die", which follows a logout that nobody cancelled.
+            QEvent quit(QEvent::Quit);
+            if (end == "logout" && answer != vbCancel) QCoreApplication::sendEvent(qApp, &quit);
         }
-        QStringList storedWhenAsked;
-        boxes->whileShown = [&] { storedWhenAsked = RecordingsFolder::files(); };
-        QSignalSpy allGone(&FormRegistry::instance(), &FormRegistry::allUnloaded);
-
-        QCOMPARE(::raise(signal), 0);
-        QTRY_COMPARE(allGone.count(), 1);
-        QCOMPARE(storedWhenAsked, QStringList{"2007-3-15140509.wav"});
-        QCOMPARE(WavProbe(RecordingsFolder::file(storedWhenAsked.value(0))).milliseconds(), 1500);
-        QTRY_COMPARE(modem.commandLines(), calls);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTRY_COMPARE(went, gone);
+        const QByteArrayList lines{"AT H1 \r", "AT H0 \r"}; // hung up once anything went
+        QTRY_COMPARE(modem.commandLines(), lines.mid(0, gone.isEmpty() ? 1 : 2));
+        if (!went.contains("tova::frmMain")) QCOMPARE(recorder.mci->Mode(), int(mciModeRecord));
+        QCOMPARE(RecordingsFolder::files(), stored);
+        for (const QString& name : stored)
+            QCOMPARE(WavProbe(RecordingsFolder::file(name)).milliseconds(), 1500);
+        boxes->answers = {vbNo};
+        unloadAllWindows();
+        // Left by the end alone: what the windows that stayed hold goes with them.
+        QTRY_COMPARE(onDisk(), kept);
     }
 
     // Programs started from here (the browser) hold none of its descriptors.

@@ -131,8 +131,10 @@ private slots:
     void startTags_data() {
         QTest::addColumn<QString>("tag");
         QTest::addColumn<QString>("shown"); // in New York, the journal made in Shanghai
-        QTest::newRow("with offset") << "2024-05-20T14:30:15+08:00" << "2024-05-20 02:30:15";
-        QTest::newRow("without offset") << "2024-05-20T14:30:15" << "2024-05-20 14:30:15";
+        QTest::newRow("with offset") << "2024-05-20T14:30:15+08:00"
+                                     << "2024-05-20 02:30:15";
+        QTest::newRow("without offset") << "2024-05-20T14:30:15"
+                                        << "2024-05-20 14:30:15";
     }
     void startTags() {
         QFETCH(QString, tag);
@@ -163,8 +165,15 @@ private slots:
         QFETCH(bool, recovered);
         const QDateTime answered = QDateTime::fromString("2024-05-20T14:30:10+08:00", Qt::ISODate);
         Journal journal(folder());
-        journal.saveAttempt({"k", kIncoming, "13800138000", "ZHANG", answered.addSecs(-9),
-                             answered.addSecs(-4), answered, {}, 2});
+        journal.saveAttempt({"k",
+                             kIncoming,
+                             "13800138000",
+                             "ZHANG",
+                             answered.addSecs(-9),
+                             answered.addSecs(-4),
+                             answered,
+                             {},
+                             2});
         QVERIFY(writeCall(folder() + "/a.wav", "13800138000", "2024-05-20T14:30:11+08:00", 1500));
         if (learnedFirst) journal.learn(10);
         recovered ? journal.linkRecovered("a.wav") : journal.linkRecording("k", "a.wav");

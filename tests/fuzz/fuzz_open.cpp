@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(reinterpret_cast<const char*>(data), qint64(size));
     file.close();
     ContentFault fault = ContentFault::None;
-    const std::unique_ptr<WavContent> content = WavContent::load(file.fileName(), fault);
+    const std::unique_ptr<WavContent> content = WavContent::load(file.fileName(), dir.path(), fault);
     if (!content) return 0;
     const qint64 frames = content->frames();
     std::vector<qint16> pcm(std::size_t(256) * content->channels());

@@ -45,8 +45,8 @@ class CallLogTest : public QObject {
     }
     QDateTime today(int hour) const { return QDateTime(m_today, QTime(hour, 0)); }
     void missed(const QString& number, const QDateTime& at) {
-        JournalService::instance().saveAttempt({newAttemptKey(), kMissed, number, {}, at, at, {},
-                                                at.addSecs(8), 3});
+        JournalService::instance().saveAttempt(
+            {newAttemptKey(), kMissed, number, {}, at, at, {}, at.addSecs(8), 3});
     }
     int rowOf(const QString& number) { return int(column(CallLogColumn::Number).indexOf(number)); }
     void selectRow(const QString& number) {
@@ -67,9 +67,10 @@ private slots:
         DefaultForm<frmMain2>::Show();
         QTRY_COMPARE(m_boxes->shown.size(), 1);
         const QString moved = QFileInfo(journalFile()).dir().entryList({"*.broken-*"}).value(0);
-        QCOMPARE(m_boxes->shown[0].prompt,
-                 "通话记录数据库已损坏，已移到 " + QFileInfo(journalFile()).path() + u'/' + moved +
-                     " 并新建了一个。录下的通话会从录音文件中重新读入；旧数据库中的未接来电和备注没有读入。");
+        QCOMPARE(m_boxes->shown[0].prompt, "通话记录数据库已损坏，已移到 " +
+                                               QFileInfo(journalFile()).path() + u'/' + moved +
+                                               " 并新建了一个。录下的通话会从录音文件中重新读入；旧"
+                                               "数据库中的未接来电和备注没有读入。");
         unloadAllWindows();
 
         QVERIFY(writeTaggedRecording(
@@ -83,8 +84,9 @@ private slots:
         missed("13900139000", today(7));
         missed("88886666", today(12).addDays(-6));
         missed("075512345678", today(12).addDays(-7));
-        JournalService::instance().write(
-            [](Journal& journal) { journal.addContacts({{0, "张三", {"010-88886666"}, {}}}); });
+        JournalService::instance().write([](Journal& journal) {
+            journal.addContacts({{0, "张三", {"010-88886666"}, {}}});
+        });
         QTRY_COMPARE(JournalService::instance().missedCount(), 3);
     }
     void init() {
@@ -100,30 +102,45 @@ private slots:
         QTest::addColumn<QString>("date");
         QTest::addColumn<int>("shortest");
         QTest::addColumn<QStringList>("numbers");
-        QTest::newRow("everything") << "" << "全部" << "全部" << 0
-                                    << QStringList{"02012345678", "13900139000", "88886666",
-                                                   "075512345678", "01088886666", "13800138000"};
-        QTest::newRow("missed") << "" << "未接" << "全部" << 0
+        QTest::newRow("everything")
+            << ""
+            << "全部"
+            << "全部" << 0 << QStringList{"02012345678",  "13900139000", "88886666",
+                                          "075512345678", "01088886666", "13800138000"};
+        QTest::newRow("missed") << ""
+                                << "未接"
+                                << "全部" << 0
                                 << QStringList{"13900139000", "88886666", "075512345678"};
-        QTest::newRow("today") << "" << "全部" << "今天" << 0
-                               << QStringList{"02012345678", "13900139000"};
-        QTest::newRow("7 days, missed") << "" << "未接" << "最近7天" << 0
-                                        << QStringList{"13900139000", "88886666"};
-        QTest::newRow("30 days") << "" << "全部" << "最近30天" << 0
+        QTest::newRow("today") << ""
+                               << "全部"
+                               << "今天" << 0 << QStringList{"02012345678", "13900139000"};
+        QTest::newRow("7 days, missed") << ""
+                                        << "未接"
+                                        << "最近7天" << 0 << QStringList{"13900139000", "88886666"};
+        QTest::newRow("30 days") << ""
+                                 << "全部"
+                                 << "最近30天" << 0
                                  << QStringList{"02012345678", "13900139000", "88886666",
                                                 "075512345678"};
-        QTest::newRow("range") << "" << "全部" << "2024-05-20 2024-05-21" << 0
+        QTest::newRow("range") << ""
+                               << "全部"
+                               << "2024-05-20 2024-05-21" << 0
                                << QStringList{"01088886666", "13800138000"};
-        QTest::newRow("contact's name") << "张三" << "全部" << "全部" << 0
-                                        << QStringList{"88886666", "01088886666"};
-        QTest::newRow("caller's name, any case") << "li" << "全部" << "全部" << 0
-                                                 << QStringList{"02012345678"};
-        QTest::newRow("file name") << "20143015" << "全部" << "全部" << 0
-                                   << QStringList{"13800138000"};
-        QTest::newRow("shortest 2 s") << "" << "全部" << "全部" << 2
-                                      << QStringList{"01088886666", "13800138000"};
-        QTest::newRow("number, outgoing") << "0108" << "呼出" << "全部" << 0
-                                          << QStringList{"01088886666"};
+        QTest::newRow("contact's name") << "张三"
+                                        << "全部"
+                                        << "全部" << 0 << QStringList{"88886666", "01088886666"};
+        QTest::newRow("caller's name, any case") << "li"
+                                                 << "全部"
+                                                 << "全部" << 0 << QStringList{"02012345678"};
+        QTest::newRow("file name") << "20143015"
+                                   << "全部"
+                                   << "全部" << 0 << QStringList{"13800138000"};
+        QTest::newRow("shortest 2 s") << ""
+                                      << "全部"
+                                      << "全部" << 2 << QStringList{"01088886666", "13800138000"};
+        QTest::newRow("number, outgoing") << "0108"
+                                          << "呼出"
+                                          << "全部" << 0 << QStringList{"01088886666"};
     }
     void filters() {
         QFETCH(QString, text);
@@ -144,7 +161,8 @@ private slots:
         }
         control<QSpinBox>("spnShortest")->setValue(shortest);
         QTRY_COMPARE(column(CallLogColumn::Number), numbers);
-        QCOMPARE(control<QLabel>("lblCount")->text(), QStringLiteral("共 %1 条").arg(numbers.size()));
+        QCOMPARE(control<QLabel>("lblCount")->text(),
+                 QStringLiteral("共 %1 条").arg(numbers.size()));
     }
 
     // Every column of a row; a click on a heading orders by it.
@@ -222,7 +240,8 @@ private slots:
         QVERIFY(unzip.waitForFinished());
         QFile csv(path);
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        const QString written = QString::fromUtf8(file.endsWith("xlsx") ? unzip.readAll() : csv.readAll());
+        const QString written =
+            QString::fromUtf8(file.endsWith("xlsx") ? unzip.readAll() : csv.readAll());
         for (const QString& part : holds)
             QVERIFY2(written.contains(part), qPrintable(written));
     }

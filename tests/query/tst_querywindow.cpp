@@ -1,5 +1,6 @@
 #include "FakeAudio.h"
 #include "Fakes.h"
+#include "FileNames.h"
 #include "MMControl.h"
 #include "QuerySupport.h"
 #include "Slider.h"
@@ -81,23 +82,65 @@ private slots:
         unloadAllWindows();
     }
 
-    // With no file selected the device is given the folder, which it fails to open, silently.
-    // A file gone since the list was read fails the same way, nothing can record into its
-    // name, and the list is read again.
-    void openWhatIsNoFile() {
+    // Every open that fails says why. With no file selected the device is given the folder. A
+    // file gone since the list was read is no more listed, and nothing can record into its name.
+    // "%1": the path the device was given. A file opens after one that failed.
+    void failedOpenTells_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("bytes"); // written before the window opens
+        QTest::addColumn<QString>("message");
+        const QByteArray wav = QByteArray::fromHex("524946462c00000057415645666d7420100000000100010"
+                                                   "0401f0000803e00000200100064617461040000000000");
+        const QString damaged = "“%1”是损坏或不完整的 WAV 文件，无法打开。";
+        QTest::newRow("nothing selected") << "" << QByteArray() << "“%1”不是文件，无法打开。";
+        QTest::newRow("gone since listed") << "gone.wav" << wav << "“%1”不是文件，无法打开。";
+        QTest::newRow("no audio") << "notes.txt" << QByteArray()
+                                  << "“%1”不是可以读取的声音文件，无法打开。";
+        QTest::newRow("cut off in its header") << "cut.wav" << wav.left(30) << damaged;
+        QTest::newRow("LIST chunk too long")
+            << "list.wav" << wav.left(36) + QByteArray::fromHex("4c49535400ffff7f") + wav.mid(36)
+            << damaged;
+    }
+    void failedOpenTells() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        QFile written(RecordingsFolder::file(file));
+        const auto remove = qScopeGuard([&] {
+            if (!bytes.isEmpty()) written.remove();
+        });
+        if (!bytes.isEmpty()) {
+            unloadAllWindows();
+            QVERIFY(written.open(QIODevice::WriteOnly) && written.write(bytes) == bytes.size());
+            written.close();
+            DefaultForm<frmMain2>::Show();
+        }
+        if (!file.isEmpty()) selectFile(file);
+        if (file == "gone.wav") QVERIFY(written.remove());
         chooseOpen();
-        QCOMPARE(mci2()->FileName(), RecordingsFolder::path() + u'/');
-        QVERIFY(mci2()->Error() != 0 && m_boxes->shown.isEmpty());
-        unloadAllWindows();
-        QVERIFY(writeRecording("gone.wav", 500));
-        DefaultForm<frmMain2>::Show();
-        selectFile("gone.wav");
-        QVERIFY(QFile::remove(RecordingsFolder::file("gone.wav")));
-        chooseOpen();
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(m_boxes->shown[0].prompt, message.arg(RecordingsFolder::file(file)));
         QCOMPARE(mci2()->Mode(), int(mciModeNotOpen));
         QVERIFY(!shownFiles().contains("gone.wav"));
         open("a.wav");
         QCOMPARE(mci2()->Length(), 1500);
+    }
+
+    // A file whose name is GBK bytes (录音.wav) opens, plays and is saved like any other.
+    void gbkFileName() {
+        const QByteArray folder = QFile::encodeName(m_temp.path());
+        QVERIFY(writeTone(m_temp.filePath("gbk"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 1500));
+        QCOMPARE(::rename(folder + "/gbk", folder + "/\xc2\xbc\xd2\xf4.wav"), 0);
+        mci2()->setFileName(fileNameFromBytes(folder + "/\xc2\xbc\xd2\xf4.wav"));
+        for (const char* command : {"open", "Step", "Play"})
+            mci2()->setCommand(command);
+        m_audio.play(200ms);
+        QCOMPARE(QList({mci2()->Error(), mci2()->Position(), mci2()->Length()}),
+                 QList({0, 1200, 1500}));
+        mci2()->setFileName(fileNameFromBytes(folder + "/\xc2\xbc\xd2\xf4\xb8\xb1\xb1\xbe.wav"));
+        mci2()->setCommand("Save");
+        QCOMPARE(::rename(folder + "/\xc2\xbc\xd2\xf4\xb8\xb1\xb1\xbe.wav", folder + "/gbk"), 0);
+        QCOMPARE(WavProbe(m_temp.filePath("gbk")).milliseconds(), 1500);
     }
 
     // Selecting a file shows its call as plain text, cleaned as caller ID is; a file without
@@ -262,11 +305,15 @@ private slots:
     void commands_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QList<int>>("left");
-        QTest::newRow("step, back, to the end") << "Step Step Back Next" << QList{525, 70000, 70000, 0};
+        QTest::newRow("step, back, to the end")
+            << "Step Step Back Next" << QList{525, 70000, 70000, 0};
         QTest::newRow("back from the start, any case") << "bACK" << QList{525, 0, 70000, 0};
-        QTest::newRow("pause keeps the place") << "Play + Pause Play +" << QList{526, 2000, 70000, 0};
-        QTest::newRow("record over the middle") << "Step Record + Stop" << QList{525, 2000, 70000, 0};
-        QTest::newRow("record past the end") << "Next Record + Pause" << QList{529, 71000, 71000, 0};
+        QTest::newRow("pause keeps the place")
+            << "Play + Pause Play +" << QList{526, 2000, 70000, 0};
+        QTest::newRow("record over the middle")
+            << "Step Record + Stop" << QList{525, 2000, 70000, 0};
+        QTest::newRow("record past the end")
+            << "Next Record + Pause" << QList{529, 71000, 71000, 0};
         QTest::newRow("start, unknown command") << "Next Prev Rewind" << QList{525, 0, 70000, 1};
         QTest::newRow("closed") << "close Play" << QList{524, 0, 0, 3};
     }
@@ -316,9 +363,13 @@ private slots:
         const bool recorded = !row.contains("nothing"), full = row.contains("disk full");
         const bool saved = row.contains("file chosen");
         const QString target = m_temp.filePath(row + ".wav");
-        open("a.wav");
+        open("in.wav");
+        // Played where it lies, copied into the working folder only to be recorded over.
+        const QString working = workingFolder(), temporary = m_temp.filePath("tmp");
+        QCOMPARE(QDir(working).entryList(QDir::Files) + QDir(temporary).entryList(QDir::Files), {});
         if (recorded) mci2()->press(MciButton::Record);
         m_audio.capture(2000ms);
+        QCOMPARE(QDir(working).entryList(QDir::Files).size(), int(recorded));
         const QPointer<MMControl> device = mci2();
         m_boxes->answers = {row.contains("yes") ? vbYes : row.contains("no") ? vbNo : vbCancel};
         m_dialogs->answers = {saved || full ? target : QString()};
@@ -334,9 +385,14 @@ private slots:
                      QStringLiteral("需要保存吗？已经有更改！35"));
         if (full) QCOMPARE(shown[1].prompt, "录音没有保存：" + device->ErrorMessage());
         QCOMPARE(WavProbe(target).milliseconds(), saved ? 2000 : 0LL);
+        if (saved) QCOMPARE(readCallTags(target).call.start, m_in.start);
+        if (saved)
+            QCOMPARE(readCallTags(target).call.number + readCallTags(target).call.name,
+                     "13800138000王小明");
         QVERIFY(device);
         QCOMPARE(bool(window()), stays || row.startsWith("open"));
         if (!window()) QCOMPARE(device->Mode(), int(recorded ? mciModeNotOpen : mciModeStop));
+        if (!window()) QCOMPARE(QDir(working).entryList(QDir::Files), {});
         if (!window()) return;
         QCOMPARE(window()->isChanged(), stays ? frmMain2::kTrue : frmMain2::kFalse);
         QCOMPARE(window()->MousePointer(), int(vbDefault));

@@ -4,15 +4,21 @@
 #include "MMControl.h"
 #include "RecordingsFolder.h"
 #include "Recovery.h"
+#include "SystemFaults.h"
 #include "WavProbe.h"
+#include "Windows.h"
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
 
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -25,7 +31,8 @@ namespace {
 const QString kFirst = QStringLiteral("2007-3-15140509.wav");
 const QString kSecond = QStringLiteral("2007-3-15140509_2.wav");
 constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-enum Setup { Plain, Planted, OtherDevice, NoFolder, Gone, Full };
+enum Setup { Plain, Planted, OtherDevice, NoFolder, Gone, Full, NoReplace, Stalled, StalledBack };
+const QString kStalled = QStringLiteral("磁盘没有响应，录音可能未写入");
 
 int mode(const QString& path) {
     struct stat status {};
@@ -45,6 +52,7 @@ private slots:
     }
     void cleanup() {
         delete DefaultForm<frmMain>::loaded(); // left open by a failing test
+        QDir(qEnvironmentVariable("TOVA_FAULTS")).removeRecursively();
         ::umount2(QFile::encodeName(RecordingsFolder::path()).constData(), MNT_DETACH);
         m.reset();
     }
@@ -63,6 +71,10 @@ private slots:
         row("no recordings folder", NoFolder, {kFirst}, {2000});
         row("folder gone at hang-up", Gone, {kFirst}, {2500});
         row("working folder full", Full, {kFirst}, {0});
+        row("a rename that cannot refuse", NoReplace, {kFirst}, {2000});
+        // Neither holds up the window; the stalled store is done once the disk answers.
+        row("disk stalled at hang-up", Stalled, {kFirst}, {2000});
+        row("disk stalled, back by the hang-up", StalledBack, {kFirst}, {2000});
     }
     void storesTheCall() {
         QFETCH(int, setup);
@@ -72,6 +84,9 @@ private slots:
         QVERIFY(writeTone(outside, kPcm16, 44100, 2, 10000, 300));
         if (setup == Planted) QVERIFY(QFile::link(outside, RecordingsFolder::file(kFirst)));
         if (setup == NoFolder) QVERIFY(QDir(RecordingsFolder::path()).removeRecursively());
+        QVERIFY(setSystemFault("noreplace-einval", setup == NoReplace) &&
+                setSystemFault("disk-stalled", setup >= Stalled));
+        LoopGaps gaps;
         if (setup == Full &&
             ::mount("tova", QFile::encodeName(RecordingsFolder::path()).constData(), "tmpfs", 0,
                     "size=64k"))
@@ -97,8 +112,22 @@ private slots:
             for (int second = 0; second < 10; ++second)
                 m->audio.capture(1s);
             QCOMPARE(w.mci->Mode(), int(mciModeStop));
+            // The recording's fault, not the error of the last command, which the next clears.
+            w.mci->press(MciButton::Prev);
+            QVERIFY(QSignalSpy(&w.Timer1, &QTimer::timeout).wait());
+            QCOMPARE(w.Label1->text(), "录音失败：磁盘已满或无法写入");
+        } else if (setup >= Stalled) {
+            QTRY_COMPARE_WITH_TIMEOUT(w.Label1->text(), kStalled, 8000);
+            QVERIFY(setSystemFault("disk-stalled", setup == Stalled));
+            QTRY_COMPARE(w.Label1->text(),
+                         setup == Stalled ? kStalled : "录音进行中............. ");
         }
         QVERIFY(DefaultForm<frmMain>::Unload());
+        if (setup >= Stalled) {
+            QVERIFY2(gaps.longestMs() < 500, qPrintable(QString::number(gaps.longestMs())));
+            QVERIFY(setSystemFault("disk-stalled", false));
+            QTRY_VERIFY(QDir(workingFolder()).isEmpty(QDir::Files));
+        }
 
         QCOMPARE(RecordingsFolder::files(), names);
         for (int i = 0; i < names.size(); ++i) {
@@ -128,15 +157,18 @@ private slots:
         QTest::addColumn<QString>("timeFormat");
         QTest::addColumn<QList<QDateTime>>("readings");
         QTest::addColumn<QString>("name");
-        const QDateTime at(QDate(2008, 1, 5), QTime(9, 3, 7)), pm(QDate(2007, 3, 15), QTime(14, 5, 9));
-        QTest::newRow("no leading zeros") << "yyyy-M-d" << "H:mm:ss" << QList{at, at, at}
-                                          << "2008-1-590307.wav";
-        QTest::newRow("designator") << "yyyy-M-d" << "h:mm:ss AP" << QList{pm, pm, pm}
-                                    << "2007-3-1520509 PM.wav";
-        QTest::newRow("other separators stay") << "d.M.yyyy" << "H.mm：ss" << QList{pm, pm, pm}
-                                               << "15.3.200714.05：09.wav";
+        const QDateTime at(QDate(2008, 1, 5), QTime(9, 3, 7)),
+            pm(QDate(2007, 3, 15), QTime(14, 5, 9));
+        QTest::newRow("no leading zeros") << "yyyy-M-d"
+                                          << "H:mm:ss" << QList{at, at, at} << "2008-1-590307.wav";
+        QTest::newRow("designator") << "yyyy-M-d"
+                                    << "h:mm:ss AP" << QList{pm, pm, pm} << "2007-3-1520509 PM.wav";
+        QTest::newRow("other separators stay")
+            << "d.M.yyyy"
+            << "H.mm：ss" << QList{pm, pm, pm} << "15.3.200714.05：09.wav";
         QTest::newRow("straddling midnight")
-            << "yyyy-M-d" << "H:mm:ss"
+            << "yyyy-M-d"
+            << "H:mm:ss"
             << QList{pm, QDateTime(QDate(2007, 3, 15), QTime(23, 59, 59)),
                      QDateTime(QDate(2007, 3, 16), QTime(0, 0, 1))}
             << "2007-3-1500001.wav";
@@ -156,22 +188,55 @@ private slots:
         QCOMPARE(RecordingsFolder::files(), QStringList{name});
     }
 
-    // Calls left in the working folder: the one a running device holds stays, the rest are
-    // stored once under the time of their last write; one without audio goes.
+    // Calls left in the working folder, named for who writes them (%1 this host, %2 this process,
+    // %3 its start, %4 this boot; 4194305 is above any process id): the live device's stays, and
+    // so does one whose writer runs, whose lock is held or that another host writes; the rest are
+    // stored once under the time of their last write, and one without audio goes. "taken": the
+    // first name is taken.
+    void recoversWhatNobodyHolds_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("files");
+        const QString ended = "tova-%1-4194305.%3.%4-abc123.wav";
+        QTest::newRow("an older copy's, taken") << "tova-%2.wav" << QStringList{kFirst, kSecond};
+        QTest::newRow("process ended") << ended << QStringList{kFirst};
+        QTest::newRow("process ended, locks fail") << ended << QStringList{kFirst};
+        QTest::newRow("process ended, lock held") << ended << QStringList{};
+        QTest::newRow("process id used again")
+            << "tova-%1-%2.1.%4-abc123.wav" << QStringList{kFirst};
+        QTest::newRow("process runs") << "tova-%1-%2.%3.%4-abc123.wav" << QStringList{};
+        QTest::newRow("another boot") << "tova-%1-%2.%3.0bad0bad-abc123.wav" << QStringList{kFirst};
+        QTest::newRow("another host") << "tova-elsewhere-999999.1.%4-abc123.wav" << QStringList{};
+    }
     void recoversWhatNobodyHolds() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, files);
+        const QString row = QString::fromUtf8(QTest::currentDataTag());
+        QVERIFY(setSystemFault("flock-enolck", row.contains("locks fail")));
         MMControl live;
         for (const char* command : {"Open", "Record"})
             live.setCommand(command);
         m->audio.capture(1s);
-        const QString cut = workingFolder() + "/tova-1.wav",
-                      silent = workingFolder() + "/tova-0.wav";
+        // A program started meanwhile (the browser) holds none of the recording's files.
+        QProcess child;
+        child.start("sh", {"-c", "ls -l /proc/$$/fd"});
+        QVERIFY(child.waitForFinished() && !child.readAll().contains("录音中"));
+
+        QFile stat("/proc/self/stat"), boot("/proc/sys/kernel/random/boot_id");
+        QVERIFY(stat.open(QIODevice::ReadOnly) && boot.open(QIODevice::ReadOnly));
+        const QString host = QSysInfo::machineHostName();
+        const QStringList self{host, QString::number(QCoreApplication::applicationPid()),
+                               stat.readAll().split(')').last().split(' ').value(20), boot.read(8)};
+        const QString cut = workingFolder() + '/' + name.arg(self[0], self[1], self[2], self[3]);
+        const QString silent = workingFolder() + "/tova-" + host + "-4194305.1.1-000000.wav";
         QVERIFY(writeTone(cut, kPcm16, 8000, 1, 1500) && writeTone(silent, kPcm16, 8000, 1, 0));
         QFile header(cut); // as a crash leaves it: the data's length never written
         QVERIFY(header.open(QIODevice::ReadWrite) && header.seek(40) &&
                 header.write("\0\0\0\0", 4));
         QVERIFY(header.flush() && header.setFileTime(QDateTime(QDate(2007, 3, 15), QTime(14, 5, 9)),
                                                      QFileDevice::FileModificationTime));
-        QVERIFY(QFile(RecordingsFolder::file(kFirst)).open(QIODevice::WriteOnly));
+        if (row.contains("held")) QCOMPARE(::flock(header.handle(), LOCK_EX), 0);
+        if (row.contains("taken"))
+            QVERIFY(QFile(RecordingsFolder::file(kFirst)).open(QIODevice::WriteOnly));
         // The message comes before any window: it must bring the program's face itself.
         QApplication::setFont(QFont("DejaVu Sans"));
         QString face;
@@ -179,15 +244,37 @@ private slots:
 
         for (int start = 0; start < 2; ++start)
             QVERIFY(recoverInterruptedCalls());
-        QCOMPARE(RecordingsFolder::files(), (QStringList{kFirst, kSecond}));
-        QCOMPARE(WavProbe(RecordingsFolder::file(kSecond)).milliseconds(), 1500);
-        QCOMPARE(mode(RecordingsFolder::file(kSecond)), 0600);
-        QCOMPARE(QDir(workingFolder()).entryList(QDir::Files).size(), 1);
-        QCOMPARE(m->boxes->shown.size(), 1);
+        QCOMPARE(RecordingsFolder::files(), files);
+        QCOMPARE(QDir(workingFolder()).entryList(QDir::Files).size(), files.isEmpty() ? 2 : 1);
+        QCOMPARE(m->boxes->shown.size(), int(!files.isEmpty()));
+        if (files.isEmpty()) return;
+        QCOMPARE(WavProbe(RecordingsFolder::file(files.last())).milliseconds(), 1500);
+        QCOMPARE(mode(RecordingsFolder::file(files.last())), 0600);
         QCOMPARE(face, "WenQuanYi Micro Hei");
         const QString prompt = m->boxes->shown.first().prompt;
-        QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + kSecond),
+        QVERIFY2(prompt.contains("找回了 1 个") && prompt.endsWith("\n" + files.last()),
                  qPrintable(prompt));
+    }
+
+    // A call hung up while the disk does not answer, whose name is taken before the disk
+    // answers, stays in the working folder for the next start, and the user is told.
+    void lateStoreFailureTells() {
+        QVERIFY(setSystemFault("disk-stalled", true));
+        frmMain& w = DefaultForm<frmMain>::Show();
+        QTRY_COMPARE(w.mci->Mode(), int(mciModeRecord));
+        m->audio.capture(2s);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Label1->text(), kStalled, 8000);
+        QVERIFY(DefaultForm<frmMain>::Unload());
+        QVERIFY(QFile(RecordingsFolder::file(kFirst)).open(QIODevice::WriteOnly));
+        QVERIFY(setSystemFault("disk-stalled", false));
+        QTRY_COMPARE(m->boxes->shown.size(), 1);
+        QCOMPARE(m->boxes->shown[0].prompt,
+                 QString("录音未能保存到 %1\n原因：无法保存“%1”：已经有这个名字的文件。\n录音仍在"
+                         "录音文件夹的“.录音中”文件夹里，下次启动程序时会自动找回。")
+                     .arg(RecordingsFolder::file(kFirst)));
+        const QStringList kept = QDir(workingFolder()).entryList(QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(WavProbe(workingFolder() + '/' + kept[0]).milliseconds(), 2000);
     }
 
 private:

@@ -87,25 +87,31 @@ private:
     // Echo on, verbose results.
     void answer(const QByteArray& line) {
         if (takes.value(line) < 0) return;
-        const qint64 turn = qMax<qint64>(m_clock.elapsed(), m_free);
+        // A millisecond after the last: two timers due in the same one may fire either way.
+        const qint64 turn = qMax<qint64>(m_clock.elapsed(), m_free + 1);
         const QByteArray result = refused.contains(line) ? "\r\nERROR\r\n" : "\r\nOK\r\n";
         const qsizetype cut = inPieces ? 5 : result.size();
         m_free = turn + takes.value(line) + (inPieces ? 100 : 0);
-        const auto at = [&](qint64 ms, QByteArray bytes) {
-            // Precise: coarse timers may fire out of order, and a modem's replies never do.
-            QTimer::singleShot(int(ms - m_clock.elapsed()), Qt::PreciseTimer, &m_port,
-                               [this, bytes] { send(bytes); });
-        };
-        at(turn, line);
-        at(m_free - (inPieces ? 100 : 0), result.first(cut));
-        at(m_free, result.sliced(cut));
+        m_outbox.append({turn, line});
+        m_outbox.append({m_free - (inPieces ? 100 : 0), result.first(cut)});
+        m_outbox.append({m_free, result.sliced(cut)});
+        sendDue();
+    }
+    // One queue in time order: a modem's replies never overtake each other.
+    void sendDue() {
+        while (!m_outbox.isEmpty() && m_outbox.constFirst().first <= m_clock.elapsed())
+            send(m_outbox.takeFirst().second);
+        if (!m_outbox.isEmpty())
+            QTimer::singleShot(int(m_outbox.constFirst().first - m_clock.elapsed()),
+                               Qt::PreciseTimer, &m_port, [this] { sendDue(); });
     }
 
     QSerialPort m_port;
     QByteArray m_received;
     qsizetype m_answered = 0;
     QElapsedTimer m_clock; // the modem's clock
-    qint64 m_free = 0;         // when it has done with the lines it has
+    qint64 m_free = 0;     // when it has done with the lines it has
+    QList<std::pair<qint64, QByteArray>> m_outbox;
 };
 
 // A port folder of its own, named by TOVA_PORT_DIR for the life of this object.

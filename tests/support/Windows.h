@@ -4,8 +4,10 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 namespace tova::test {
 
@@ -14,5 +16,22 @@ inline void unloadAllWindows() {
     FormRegistry::instance().unloadAll(vbFormCode);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// The longest the event loop has gone without turning while this object lives: what a window
+// that waits on something keeps its user from.
+struct LoopGaps : QTimer {
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    LoopGaps() {
+        clock.start();
+        callOnTimeout([this] { longestMs(); });
+        start(20);
+    }
+    qint64 longestMs() {
+        longest = qMax(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+        return longest;
+    }
+};
 
 } // namespace tova::test
