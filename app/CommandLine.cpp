@@ -3,6 +3,7 @@
 #include "ChineseQtTexts.h"
 #include "CommPortNames.h"
 #include "PortDiagnosis.h"
+#include "WebServe.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -57,6 +58,12 @@ std::optional<int> runCommandLine(int& argc, char** argv) {
     const QCommandLineOption ports(
         QStringLiteral("ports"), QStringLiteral("列出COM3到COM9各是哪个设备、能否打开、上面的MODEM能否录音,然后退出。"));
     parser.addOption(ports);
+    const QCommandLineOption serve(
+        QStringLiteral("serve"),
+        QStringLiteral("不开窗口，把通话记录作为网页提供给别的电脑的浏览器。"));
+    const QCommandLineOption webPassword(QStringLiteral("set-web-password"),
+                                         QStringLiteral("设置网页的登录密码（在终端输入两次）。"));
+    parser.addOptions({serve, webPassword});
 
     if (!parser.parse(app.arguments()) || !parser.positionalArguments().isEmpty()) {
         print(stderr, QStringLiteral("tova-recorder: ") + refusal(parser) +
@@ -70,6 +77,10 @@ std::optional<int> runCommandLine(int& argc, char** argv) {
               QStringLiteral("%1 %2\n").arg(app.applicationName(), app.applicationVersion()));
     else if (parser.isSet(ports))
         listPorts();
+    else if (parser.isSet(serve))
+        return serveWeb();
+    else if (parser.isSet(webPassword))
+        return setWebPassword();
     else
         return std::nullopt;
     return 0;

@@ -77,6 +77,9 @@ Settings Settings::read() {
     else if (!busyTone.isEmpty())
         bad(QStringLiteral("line/busyTone"));
     flag(QStringLiteral("line/hangUpOnBusy"), settings.hangUpOnBusy);
+    settings.webListen = text(file, QStringLiteral("web/listen")).trimmed();
+    settings.webCertificate = text(file, QStringLiteral("web/certificate")).trimmed();
+    settings.webKey = text(file, QStringLiteral("web/key")).trimmed();
     return settings;
 }
 

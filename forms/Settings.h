@@ -28,6 +28,11 @@ public:
     BusyTone busyTone;
     // [line] hangUpOnBusy: a call ends by itself on hearing it.
     bool hangUpOnBusy = true;
+    // [web] listen, certificate, key: where `--serve` listens and the PEM files of its TLS
+    // certificate, as written; the server judges them.
+    QString webListen;
+    QString webCertificate;
+    QString webKey;
     // One line per bad value, for the user.
     QStringList problems;
 

@@ -1,12 +1,14 @@
 # The Debian packages the program and its tests need; sourced by scripts/run and scripts/test.
 
 RUN_PACKAGES="libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite libpulse0 qt6-qpa-plugins
-  qt6-translations-l10n libsndfile1 libspandsp2 libxlsxwriter4 fonts-wqy-microhei fonts-arphic-gkai00mp"
+  qt6-translations-l10n libsndfile1 libspandsp2 libxlsxwriter4 fonts-wqy-microhei fonts-arphic-gkai00mp
+  libmicrohttpd12 libgnutls30 libsodium23"
 BUILD_PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
   libsndfile1-dev libpulse-dev libspandsp-dev libxlsxwriter-dev libxcb1-dev libxcb-xinput-dev libxcb-xtest0-dev
-  libfontconfig-dev"
+  libfontconfig-dev libmicrohttpd-dev libgnutls28-dev libsodium-dev"
 TEST_PACKAGES="pulseaudio pulseaudio-utils socat xvfb xauth sox iaxmodem python3
-  desktop-file-utils appstream dpkg-dev file xdotool lintian espeak-ng unzip"
+  desktop-file-utils appstream dpkg-dev file xdotool lintian espeak-ng unzip chromium chromium-driver
+  python3-selenium"
 DEMO_PACKAGES="pulseaudio pulseaudio-utils socat sox espeak-ng"
 
 # Installs whichever of the given packages are missing.
