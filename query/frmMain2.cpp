@@ -309,6 +309,14 @@ void frmMain2::mci2_StatusUpdate() {
 
 void frmMain2::mci2_RecordClick(short&) {
     changed = kTrue;
+    // The opened file is copied into the working folder as the recording starts: whether that
+    // worked is known once the press is carried out.
+    QMetaObject::invokeMethod(this, &frmMain2::tellRecordingNotStarted, Qt::QueuedConnection);
+}
+
+void frmMain2::tellRecordingNotStarted() {
+    if (mci2->Error() == mciErrNoWorkingFile)
+        MsgBox(mci2->ErrorMessage(), vbExclamation, kAppTitle, this);
 }
 
 void frmMain2::mci2_StopClick(short&) {

@@ -54,6 +54,7 @@ private:
     void mci2_StatusUpdate();
     void mci2_RecordClick(short& Cancel);
     void mci2_StopClick(short& Cancel);
+    void tellRecordingNotStarted();
 
     void listRecordings();
     bool mayDropContent();

@@ -126,6 +126,22 @@ private slots:
         QCOMPARE(mci2()->Length(), 1500);
     }
 
+    // Recording over an opened file needs its copy in the working folder: without one the
+    // window says so, and the file stays as it was.
+    void recordingThatCannotStartTells() {
+        open("in.wav");
+        QVERIFY(QDir(workingFolder()).removeRecursively());
+        QFile blocker(workingFolder());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        const auto restore = qScopeGuard([&] { blocker.remove(); });
+        mci2()->press(MciButton::Record);
+        QTRY_COMPARE(m_boxes->shown.size(), 1);
+        QCOMPARE(m_boxes->shown[0].prompt,
+                 "无法写入录音的工作文件，请检查磁盘空间和录音文件夹的权限。");
+        QCOMPARE(mci2()->Mode(), int(mciModeStop));
+        QCOMPARE(mci2()->Length(), 1500);
+    }
+
     // A file whose name is GBK bytes (录音.wav) opens, plays and is saved like any other.
     void gbkFileName() {
         const QByteArray folder = QFile::encodeName(m_temp.path());
