@@ -2,12 +2,14 @@
 
 // What both benchmarks of finding calls start from: a recordings folder of small tagged calls
 // and a journal that holds the missed calls, with a note on each.
+#include "AppInfo.h"
 #include "CallTags.h"
 #include "Journal.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -130,6 +132,34 @@ inline double median(std::vector<double> values) {
 
 inline const char* verdict(double ms, double limit) {
     return ms <= limit ? "ok" : "TOO SLOW";
+}
+
+constexpr int kRuns = 3;
+constexpr int kSizes[] = {10000, 100000};
+
+// Fills the program's recordings folder, which must not be there yet, to each of kSizes calls
+// in turn, and has `measure` time it there, the journal of that many calls kept at `saved` for
+// useJournal. 0 when every size kept to its limits, 1 when one did not, 2 without a folder.
+inline int overEachSize(
+    const std::function<bool(const QString& folder, const QString& saved, int calls)>& measure) {
+    const QString folder = recordingsFolder();
+    if (QFileInfo::exists(folder) || !QDir().mkpath(folder)) {
+        std::fprintf(stderr, "%s must not exist yet\n", qPrintable(folder));
+        return 2;
+    }
+    QTemporaryDir scratch;
+    const QByteArray call = templateCall(scratch.filePath("template.wav"));
+    const QString saved = scratch.filePath("journal.sqlite");
+    bool withinLimits = true;
+    int calls = 0;
+    for (const int size : kSizes) {
+        addRecordings(folder, call, calls, size);
+        calls = size;
+        makeJournal(calls, saved);
+        withinLimits = measure(folder, saved, calls) && withinLimits;
+    }
+    QDir(folder).removeRecursively();
+    return withinLimits ? 0 : 1;
 }
 
 } // namespace tova::bench

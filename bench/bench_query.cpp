@@ -28,10 +28,8 @@ namespace {
 using namespace tova;
 using namespace tova::bench;
 
-constexpr int kRuns = 3;
 constexpr double kShowLimitMs = 2000;
 constexpr double kSearchLimitMs = 200;
-constexpr int kSizes[] = {10000, 100000};
 // The numbers ending in 120 to 128: nine recordings (129 rang out).
 const QString kSearch = QStringLiteral("1380000012");
 constexpr int kFound = 9;
@@ -71,21 +69,8 @@ double typeSearch(const QString& text, int shown) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir scratch;
     QApplication app(argc, argv);
-    const QString folder = recordingsFolder();
-    if (QFileInfo::exists(folder) || !QDir().mkpath(folder)) {
-        std::fprintf(stderr, "%s must not exist yet\n", qPrintable(folder));
-        return 2;
-    }
-    const QByteArray call = templateCall(scratch.filePath("template.wav"));
-    const QString saved = scratch.filePath("journal.sqlite");
-    bool withinLimits = true;
-    int calls = 0;
-    for (const int size : kSizes) {
-        addRecordings(folder, call, calls, size);
-        calls = size;
-        makeJournal(calls, saved);
+    return overEachSize([](const QString& folder, const QString& saved, int calls) {
         const int recordings = calls - calls / kMissedEvery;
         std::vector<double> first, learned, again, narrow, clear;
         for (int run = 0; run < kRuns; ++run) {
@@ -101,7 +86,6 @@ int main(int argc, char** argv) {
         }
         const double show = std::max(median(first), median(again));
         const double search = std::max(median(narrow), median(clear));
-        withinLimits = withinLimits && show <= kShowLimitMs && search <= kSearchLimitMs;
         std::printf("%d calls (%d recordings): window shown without an index %.0f ms (the index "
                     "then learned them in %.1f s), with the index %.0f ms (limit %.0f ms, %s); "
                     "search %.0f ms, cleared %.0f ms (limit %.0f ms, %s)\n",
@@ -109,7 +93,6 @@ int main(int argc, char** argv) {
                     kShowLimitMs, verdict(show, kShowLimitMs), median(narrow), median(clear),
                     kSearchLimitMs, verdict(search, kSearchLimitMs));
         std::fflush(stdout);
-    }
-    QDir(folder).removeRecursively();
-    return withinLimits ? 0 : 1;
+        return show <= kShowLimitMs && search <= kSearchLimitMs;
+    });
 }

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QScreen>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -66,6 +68,16 @@ void Form::placeAtScreenOrigin(const QSize& clientSize) {
     resize(clientSize);
     const QScreen* screen = QGuiApplication::primaryScreen();
     move(screen ? screen->geometry().topLeft() : QPoint(0, 0));
+}
+
+void Form::placeWithMenu(QMenuBar* menuBar, QWidget* client, const QSize& clientSize) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(menuBar);
+    layout->addWidget(client);
+    client->setFixedSize(clientSize);
+    placeAtScreenOrigin({clientSize.width(), clientSize.height() + menuBar->sizeHint().height()});
 }
 
 bool Form::queryUnload(UnloadMode mode) {

@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+class QMenuBar;
+
 namespace tova {
 
 // The mouse pointer shapes a window can show.
@@ -52,6 +54,8 @@ protected:
     // Places the window's outer top-left corner at the screen's top-left corner and gives it
     // its designed client size.
     void placeAtScreenOrigin(const QSize& clientSize);
+    // The same for a window with a menu bar: the client area keeps its designed size below it.
+    void placeWithMenu(QMenuBar* menuBar, QWidget* client, const QSize& clientSize);
 
     void closeEvent(QCloseEvent* event) override;
 

@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
-#include <QVBoxLayout>
 
 namespace tova {
 
@@ -113,14 +112,7 @@ frmCallLog::frmCallLog()
     grdCalls->setSortingEnabled(true);
     grdCalls->horizontalHeader()->setSortIndicator(int(CallLogColumn::Date), Qt::DescendingOrder);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(m_menuBar);
-    layout->addWidget(m_client);
-    m_client->setFixedSize(kClientSize);
-    placeAtScreenOrigin(
-        {kClientSize.width(), kClientSize.height() + m_menuBar->sizeHint().height()});
+    placeWithMenu(m_menuBar, m_client, kClientSize);
 
     connect(mnuExport, &QAction::triggered, this, &frmCallLog::mnuExport_Click);
     connect(mnuPhonebook, &QAction::triggered, this, &frmCallLog::mnuPhonebook_Click);

@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 namespace tova {
 
@@ -122,14 +121,7 @@ frmMain2::frmMain2()
 
     cdlg2.setFilter(QStringLiteral("*.wav"));
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(m_menuBar);
-    layout->addWidget(m_client);
-    m_client->setFixedSize(kClientSize);
-    placeAtScreenOrigin(
-        {kClientSize.width(), kClientSize.height() + m_menuBar->sizeHint().height()});
+    placeWithMenu(m_menuBar, m_client, kClientSize);
 
     connect(mnuFileOpen, &QAction::triggered, this, &frmMain2::mnuFileOpen_Click);
     connect(mnuExport, &QAction::triggered, this, &frmMain2::mnuExport_Click);

@@ -15,7 +15,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 namespace tova {
 
@@ -85,14 +84,7 @@ frmPhonebook::frmPhonebook()
     txtNumbers->setPlaceholderText(QStringLiteral("多个号码用“、”分开"));
     lblStatus->setTextFormat(Qt::PlainText);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(m_menuBar);
-    layout->addWidget(m_client);
-    m_client->setFixedSize(kClientSize);
-    placeAtScreenOrigin(
-        {kClientSize.width(), kClientSize.height() + m_menuBar->sizeHint().height()});
+    placeWithMenu(m_menuBar, m_client, kClientSize);
 
     connect(mnuImport, &QAction::triggered, this, &frmPhonebook::mnuImport_Click);
     connect(mnuExport, &QAction::triggered, this, &frmPhonebook::mnuExport_Click);
