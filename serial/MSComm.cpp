@@ -163,6 +163,11 @@ void MSComm::failed()
     // A vanished device reports its error again at every poll: close to stop that.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
         return;
+    deviceLost();
+}
+
+void MSComm::deviceLost()
+{
     if (!m_port->isOpen())
         return;
     m_port->close();
@@ -257,12 +262,9 @@ void MSComm::readBatch()
                       (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)));
     if (!bytes.isEmpty())
         emit Batch(bytes);
-    if (!gone || !m_port->isOpen())
-        return;
     // The device went away under the stream, as failed() sees it otherwise.
-    m_port->close();
-    m_commEvent = comEventDeviceLost;
-    emit OnComm();
+    if (gone)
+        deviceLost();
 }
 
 } // namespace tova

@@ -92,6 +92,7 @@ private:
     void requireOpen() const;
     void received();
     void failed();
+    void deviceLost();
     void watchPins();
     void pollPins();
     void write(const QByteArray& bytes);
