@@ -6,16 +6,22 @@
 #include "RegionalClock.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUuid>
 #include <QVariant>
 
 #include <atomic>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tova {
 
@@ -164,8 +170,9 @@ struct Journal::Private {
     bool ready(bool create);
     bool openFile(bool create);
     void close();
-    void moveAside();
+    void moveAside(const struct stat& found);
     bool exec(const QString& statement);
+    bool useWal();
     // Writes take the lock at once: a transaction that read first could not write after
     // another connection's commit.
     bool begin() {
@@ -251,6 +258,8 @@ bool Journal::Private::openFile(bool create) {
             return false;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat found {};
+        ::stat(fileNameBytes(path).constData(), &found);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
         if (!db.open()) return false;
@@ -264,7 +273,7 @@ bool Journal::Private::openFile(bool create) {
             db.close();
             // A journal that another copy holds is left alone: it is not broken.
             if (!broken || attempt > 0) return false;
-            moveAside();
+            moveAside(found);
             QFile file(path);
             if (!file.open(QIODevice::Append) ||
                 !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
@@ -277,8 +286,7 @@ bool Journal::Private::openFile(bool create) {
         // WAL lets the readers of other copies go on while one writes; FULL syncs the WAL at
         // every commit, so that a power cut loses nothing committed (NORMAL would sync only at
         // checkpoints, which a kill survives but a power cut need not).
-        if (!exec(QStringLiteral("PRAGMA journal_mode = WAL")) ||
-            !exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
+        if (!useWal() || !exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
             !exec(QStringLiteral("PRAGMA foreign_keys = ON")))
             return db.close(), false;
         if (version != kSchemaVersion) {
@@ -311,8 +319,21 @@ bool Journal::Private::openFile(bool create) {
     return false;
 }
 
-// Never deleted: what it still holds (missed calls, notes) may be worth getting back.
-void Journal::Private::moveAside() {
+// Never deleted: what it still holds (missed calls, notes) may be worth getting back. Another
+// connection, of this copy or another, may find the same file broken at the same moment: under
+// the lock only the file found broken goes, once, and never the new journal another has made.
+void Journal::Private::moveAside(const struct stat& found) {
+    const int lock = ::open(fileNameBytes(path + QStringLiteral(".lock")).constData(),
+                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const auto unlock = qScopeGuard([lock] {
+        if (lock >= 0) ::close(lock);
+    });
+    // Where locks fail (ENOLCK) the journal cannot work in WAL mode anyway.
+    if (lock >= 0) ::flock(lock, LOCK_EX);
+    struct stat now {};
+    if (::stat(fileNameBytes(path).constData(), &now) != 0 || now.st_dev != found.st_dev ||
+        now.st_ino != found.st_ino)
+        return;
     const QString suffix = QStringLiteral(".broken-") +
                            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = path + suffix;
@@ -321,9 +342,29 @@ void Journal::Private::moveAside() {
     if (!QFile::rename(path, target)) return;
     for (const QString& part : {QStringLiteral("-wal"), QStringLiteral("-shm")})
         if (QFileInfo::exists(path + part)) QFile::rename(path + part, target + part);
+    // Made, private, before the lock is let go: a connection that comes after finds the new one.
+    if (const int made =
+            ::open(fileNameBytes(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        made >= 0)
+        ::close(made);
     problem = QStringLiteral("通话记录数据库已损坏，已移到 %1 并新建了一个。录下的通话会从录音"
                              "文件中重新读入；旧数据库中的未接来电和备注没有读入。")
                   .arg(QDir::toNativeSeparators(target));
+}
+
+// Setting WAL takes the file to itself for a moment, and SQLite gives up at once rather than
+// wait when another connection is in it: a new journal that two copies open together. The mode
+// stays in the file, so this waits only then, as long as a write would.
+bool Journal::Private::useWal() {
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("PRAGMA journal_mode = WAL"))) return true;
+        const int code = resultCode(query.lastError());
+        if ((code != kBusy && code != kLocked) || waited.hasExpired(kBusyTimeoutMs)) return false;
+        QThread::msleep(10);
+    }
 }
 
 bool Journal::Private::exec(const QString& statement) {

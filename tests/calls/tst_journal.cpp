@@ -11,6 +11,8 @@
 
 #include <csignal>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 using namespace tova;
 
@@ -107,20 +109,35 @@ private slots:
     }
 
     // A journal that is no database is moved aside, never deleted, and made again from the
-    // recordings' tags.
+    // recordings' tags; once, though several connections find it broken at the same moment.
     void brokenMovedAside() {
         QVERIFY(writeCall(folder() + "/a.wav", "13800138000", "2024-05-20T14:30:15+08:00", 500));
         QVERIFY(QDir().mkpath(QFileInfo(Journal::path(folder())).path()));
         QFile garbage(Journal::path(folder()));
         QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')));
         garbage.close();
-        Journal journal(folder());
-        const QString problem = journal.takeProblem();
-        const QString moved = problem.section(u' ', 1, 1);
-        QVERIFY2(moved.startsWith(Journal::path(folder()) + ".broken-"), qPrintable(problem));
+        QStringList problems;
+        std::mutex told;
+        const auto open = [&] {
+            Journal journal(folder());
+            const std::lock_guard lock(told);
+            problems << journal.takeProblem();
+        };
+        std::vector<std::thread> others;
+        for (int i = 0; i < 3; ++i)
+            others.emplace_back(open);
+        open();
+        for (std::thread& other : others)
+            other.join();
+        problems.removeAll(QString());
+        QCOMPARE(problems.size(), 1);
+        const QString moved = problems[0].section(u' ', 1, 1);
+        QVERIFY2(moved.startsWith(Journal::path(folder()) + ".broken-"), qPrintable(problems[0]));
+        QCOMPARE(QDir(QFileInfo(moved).path()).entryList({"*.broken-*[0-9]"}).size(), 1);
         QFile kept(moved);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray(4096, 'x'));
+        Journal journal(folder());
         QCOMPARE(journal.learn(10).done, 1);
         QCOMPARE(journal.callLog({}, {}, 0, 10).rows.value(0).number, "13800138000");
         QCOMPARE(journal.takeProblem(), QString());
