@@ -31,10 +31,10 @@ std::optional<OpenRecording> openRecording(const QString& folder, const QByteArr
 
 std::optional<ByteRange> byteRange(const QByteArray& header, qint64 size) {
     if (!header.startsWith("bytes=")) return std::nullopt;
-    const QByteArray spec = header.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    if (dash < 0 || spec.indexOf('-', dash + 1) >= 0) return std::nullopt;
-    const QByteArray from = spec.left(dash).trimmed(), to = spec.mid(dash + 1).trimmed();
+    const QByteArray bounds = header.mid(6).trimmed();
+    const qsizetype dash = bounds.indexOf('-');
+    if (dash < 0 || bounds.indexOf('-', dash + 1) >= 0) return std::nullopt;
+    const QByteArray from = bounds.left(dash).trimmed(), to = bounds.mid(dash + 1).trimmed();
     const auto number = [](const QByteArray& digits) -> std::optional<qint64> {
         bool ok = false;
         const qint64 value = digits.toLongLong(&ok);
